@@ -1,0 +1,261 @@
+"""HTTP/1.x on a connected socket: raw request heads in, bodies streamed, answers out.
+
+Written by hand rather than with http.server because the doors must keep the
+exact bytes of every request head, stream bodies of hundreds of MiB, cut a
+connection after a given number of body bytes, and put up with what the
+client's HTTP library really sends.
+"""
+
+import re
+import socket
+import struct
+
+MAX_HEAD = 64 * 1024
+# A header line: token, colon. Used to tell a stray blank line inside the head
+# (a header text that itself ended in CRLF CRLF) from the start of the body.
+_HEADER_LINE = re.compile(rb"^[!#$%&'*+.^_`|~0-9A-Za-z-]+:")
+
+REASONS = {
+    100: "Continue", 200: "OK", 201: "Created", 204: "No Content",
+    301: "Moved Permanently", 302: "Found", 400: "Bad Request",
+    401: "Unauthorized", 403: "Forbidden", 404: "Not Found",
+    405: "Method Not Allowed", 407: "Proxy Authentication Required",
+    408: "Request Timeout", 411: "Length Required", 413: "Payload Too Large",
+    500: "Internal Server Error", 502: "Bad Gateway", 503: "Service Unavailable",
+    504: "Gateway Timeout",
+}
+
+
+class BadRequest(Exception):
+    pass
+
+
+class ShortBody(Exception):
+    """The peer closed (or failed) before the declared body had arrived."""
+
+    def __init__(self, received):
+        super().__init__("body ended after %d bytes" % received)
+        self.received = received
+
+
+class Request:
+    def __init__(self, raw_head, method, target, version, headers, blank_line_in_head):
+        self.raw_head = raw_head            # bytes, request line to final blank line
+        self.method = method
+        self.target = target
+        self.version = version
+        self.headers = headers              # [(name, value)], as sent, latin-1 text
+        self.blank_line_in_head = blank_line_in_head
+        self.path, _, self.query = _origin_path(target).partition("?")
+
+    def header(self, name, default=None):
+        name = name.lower()
+        for key, value in self.headers:
+            if key.lower() == name:
+                return value
+        return default
+
+    def header_all(self, name):
+        name = name.lower()
+        return [value for key, value in self.headers if key.lower() == name]
+
+    def content_length(self):
+        """Declared body length; None when absent. Raises BadRequest when unusable."""
+        values = self.header_all("Content-Length")
+        if not values:
+            return None
+        if len(set(v.strip() for v in values)) != 1 or not values[0].strip().isdigit():
+            raise BadRequest("bad Content-Length %r" % values)
+        return int(values[0].strip())
+
+    def wants_keep_alive(self):
+        tokens = ",".join(self.header_all("Connection")).lower()
+        if self.version == "HTTP/1.0":
+            return "keep-alive" in tokens
+        return "close" not in tokens
+
+
+def _origin_path(target):
+    # A request through a proxy may carry the absolute form; keep the path only.
+    m = re.match(r"^[A-Za-z][A-Za-z0-9+.-]*://[^/]*(/.*)?$", target)
+    if m:
+        return m.group(1) or "/"
+    return target
+
+
+def _parse_header_lines(lines):
+    headers = []
+    for line in lines:
+        if not line:
+            continue
+        if line[:1] in (b" ", b"\t") and headers:
+            # Obsolete line folding: continue the previous value.
+            name, value = headers[-1]
+            headers[-1] = (name, value + " " + line.strip().decode("latin-1"))
+            continue
+        name, sep, value = line.partition(b":")
+        if not sep or not name or name != name.strip():
+            raise BadRequest("malformed header line %r" % line[:100])
+        headers.append((name.decode("latin-1"), value.strip().decode("latin-1")))
+    return headers
+
+
+class Connection:
+    """One accepted socket (plain or TLS), with a read buffer shared by heads and bodies."""
+
+    def __init__(self, sock, on_activity=None, idle_timeout=300.0):
+        self.sock = sock
+        self.buf = bytearray()
+        self.on_activity = on_activity or (lambda: None)
+        self.idle_timeout = idle_timeout
+        self.sock.settimeout(idle_timeout)
+
+    def _recv(self, size):
+        data = self.sock.recv(size)
+        if data:
+            self.on_activity()
+        return data
+
+    def _read_until_blank_line(self, start):
+        """Grow the buffer until CRLF CRLF appears at or after start; return its end."""
+        while True:
+            end = self.buf.find(b"\r\n\r\n", start)
+            if end >= 0:
+                return end + 4
+            if len(self.buf) > MAX_HEAD:
+                raise BadRequest("request head larger than %d bytes" % MAX_HEAD)
+            data = self._recv(65536)
+            if not data:
+                return -1
+            self.buf += data
+
+    def read_request(self):
+        """Read one request head. Returns None when the peer closed between requests."""
+        # Tolerate blank lines before a request line (allowed by RFC 9112).
+        while True:
+            while self.buf.startswith(b"\r\n"):
+                del self.buf[:2]
+            if self.buf:
+                break
+            try:
+                data = self._recv(65536)
+            except (socket.timeout, ConnectionError):
+                return None
+            if not data:
+                return None
+            self.buf += data
+        end = self._read_until_blank_line(0)
+        if end < 0:
+            if self.buf:
+                raise BadRequest("connection closed inside the request head")
+            return None
+        raw = bytes(self.buf[:end])
+        del self.buf[:end]
+        lines = raw[:-4].split(b"\r\n")
+        parts = lines[0].split(b" ")
+        if len(parts) != 3 or not parts[2].startswith(b"HTTP/1."):
+            raise BadRequest("bad request line %r" % lines[0][:200])
+        method, target, version = (p.decode("latin-1") for p in parts)
+        headers = _parse_header_lines(lines[1:])
+        blank_inside = False
+        if (method in ("POST", "PUT") and not any(
+                k.lower() in ("content-length", "transfer-encoding") for k, _ in headers)):
+            # The head ended before the body framing was declared: a header
+            # text that itself ended in a blank line. Read on if header lines follow.
+            more = self._continued_head()
+            if more is not None:
+                blank_inside = True
+                raw += more
+                headers += _parse_header_lines(more[:-4].split(b"\r\n"))
+        return Request(raw, method, target, version, headers, blank_inside)
+
+    def _continued_head(self):
+        old_timeout = self.sock.gettimeout()
+        self.sock.settimeout(2.0)
+        try:
+            while b"\r\n" not in self.buf and len(self.buf) < 1024:
+                data = self._recv(65536)
+                if not data:
+                    break
+                self.buf += data
+        except socket.timeout:
+            pass
+        finally:
+            self.sock.settimeout(old_timeout)
+        if not _HEADER_LINE.match(bytes(self.buf[:1024])):
+            return None
+        end = self._read_until_blank_line(0)
+        if end < 0:
+            raise BadRequest("connection closed inside the request head")
+        more = bytes(self.buf[:end])
+        del self.buf[:end]
+        return more
+
+    def body_chunks(self, length, chunk_size=256 * 1024):
+        """Yield the next `length` body bytes in pieces; raise ShortBody if they never come."""
+        received = 0
+        if self.buf:
+            take = min(length, len(self.buf))
+            if take:
+                piece = bytes(self.buf[:take])
+                del self.buf[:take]
+                received += take
+                yield piece
+        while received < length:
+            try:
+                data = self._recv(min(chunk_size, length - received))
+            except (socket.timeout, OSError):
+                raise ShortBody(received)
+            if not data:
+                raise ShortBody(received)
+            received += len(data)
+            yield data
+
+    def discard_body(self, length, chunk_size=1024 * 1024):
+        """Read and drop `length` bytes into one reused buffer; returns the count read."""
+        received = 0
+        take = min(length, len(self.buf))
+        if take:
+            del self.buf[:take]
+            received = take
+        view = memoryview(bytearray(chunk_size))
+        while received < length:
+            try:
+                n = self.sock.recv_into(view, min(chunk_size, length - received))
+            except (socket.timeout, OSError):
+                raise ShortBody(received)
+            if not n:
+                raise ShortBody(received)
+            self.on_activity()
+            received += n
+        return received
+
+    def send(self, data):
+        self.sock.sendall(data)
+
+    def close(self):
+        try:
+            self.sock.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self.sock.close()
+
+    def reset(self):
+        """Abort the connection: the peer sees a reset, not an orderly end."""
+        try:
+            self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        except OSError:
+            pass
+        self.sock.close()
+
+
+def build_response(status, headers, body, reason=None, keep_alive=False):
+    """Serialise an answer; Content-Length and Connection are always set here."""
+    reason = REASONS.get(status, "Status") if reason is None else reason
+    lines = ["HTTP/1.1 %d %s" % (status, reason)]
+    for name, value in headers:
+        lines.append("%s: %s" % (name, value))
+    lines.append("Content-Length: %d" % len(body))
+    lines.append("Connection: %s" % ("keep-alive" if keep_alive else "close"))
+    head = ("\r\n".join(lines) + "\r\n\r\n").encode("utf-8")
+    return head + body
