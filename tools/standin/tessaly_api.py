@@ -106,15 +106,18 @@ class Api:
         body = answer.body()
         headers = answer.all_headers()
         data = wire.build_response(answer.status, headers, body, answer.reason, answer.keep_alive)
-        try:
-            conn.send(data)
-        except OSError:
-            pass
+        # Finish the record before the answer leaves, so a client that asks the
+        # control API right after reading the answer always finds it.
         if record is not None:
             self.state.finish_record(record, "answered", {
                 "status": answer.status, "headers": [list(h) for h in headers],
                 "body": body if len(body) <= state_mod.BODY_KEPT_WHOLE else None,
                 "body_length": len(body)})
+        try:
+            conn.send(data)
+        except OSError as e:
+            if record is not None:
+                self.state.update_record(record, send_error=str(e))
 
     def _handle(self, door, conn, peer, request):
         st = self.state
@@ -176,10 +179,10 @@ class Api:
             # The body never fully arrived: nothing is stored or changed.
             if endpoint == "uploadContentFile.json":
                 st.count("uploads_incomplete")
+            st.finish_record(record, "incomplete")
             answer = scripts.Answer(envelope(ERRNO_PARAMETER), 400)
             answer.keep_alive = False
             self._send(conn, answer, None)
-            st.finish_record(record, "incomplete")
             return False
 
         scripts.shape(answer, step)
@@ -196,8 +199,8 @@ class Api:
         if step.get("delay_ms"):
             time.sleep(step["delay_ms"] / 1000.0)
         if answer.hangup:
-            conn.close()
             st.finish_record(record, "hangup")
+            conn.close()
             return False
         self._send(conn, answer, record)
         self.log("%s %s %s -> %d" % (door, request.method, request.target, answer.status))
@@ -228,13 +231,13 @@ class Api:
         self.state.update_record(record, **tap.fields(complete and limit == length))
         if step.get("delay_ms"):
             time.sleep(step["delay_ms"] / 1000.0)
+        if endpoint == "uploadContentFile.json":
+            self.state.count("uploads_cut")
+        self.state.finish_record(record, "cut")
         if step.get("cut_mode", "reset") == "reset":
             conn.reset()
         else:
             conn.close()
-        if endpoint == "uploadContentFile.json":
-            self.state.count("uploads_cut")
-        self.state.finish_record(record, "cut")
         self.log("cut %s after %d body bytes" % (endpoint, tap.total))
         return False
 
