@@ -142,6 +142,7 @@ class StandIn:
                 json.dump(doc, f, ensure_ascii=False)
             os.replace(tmp, self.args.port_file)
         self.log("listening: %s" % json.dumps(self.ports()))
+        self.state.touch()      # the idle time counts from here, not from before the certificates
 
     def reset(self):
         self.state.reset()
@@ -155,7 +156,7 @@ class StandIn:
 
     def wait(self):
         idle = self.args.idle_exit
-        while not self.stop_event.wait(0.5):
+        while not self.stop_event.wait(0.2):
             if idle > 0 and time.monotonic() - self.state.last_activity > idle:
                 self.request_shutdown("no request for %g seconds" % idle)
 
@@ -213,6 +214,9 @@ def main(argv):
             print(app.summary(), flush=True)
         app.wait()
         app.log("stopping: %s" % app.stop_reason)
+        if app.stop_reason.startswith("no request"):
+            # Always said: an idle exit explains a test that later finds no server.
+            print("standin: exiting, %s" % app.stop_reason, file=sys.stderr, flush=True)
         if args.demo:
             print("Stopping (%s)." % app.stop_reason)
             print(store.format_listing(app.state.store.entries()), flush=True)

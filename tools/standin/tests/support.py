@@ -9,6 +9,7 @@ what the server does with them.
 import atexit
 import json
 import os
+import shutil
 import socket
 import ssl
 import subprocess
@@ -36,7 +37,7 @@ UPLOAD_HEADERS = (
 class Server:
     """One stand-in process with its port file; stop() ends it."""
 
-    def __init__(self, *extra_args):
+    def __init__(self, *extra_args, wait=True):
         self.tmp = tempfile.mkdtemp(prefix="standin-test-")
         self.port_file = os.path.join(self.tmp, "ports.json")
         self.stderr_path = os.path.join(self.tmp, "stderr.txt")
@@ -45,6 +46,14 @@ class Server:
                 "--idle-exit", "120"] + list(extra_args)
         with open(self.stdout_path, "wb") as out, open(self.stderr_path, "wb") as err:
             self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+        self.ports = None
+        if wait:
+            self.wait_ready()
+
+    def wait_ready(self):
+        """Wait for the port file (several servers can start side by side first)."""
+        if self.ports is not None:
+            return self
         deadline = time.monotonic() + 20
         while not os.path.exists(self.port_file):
             if self.proc.poll() is not None or time.monotonic() > deadline:
@@ -53,6 +62,8 @@ class Server:
             time.sleep(0.02)
         with open(self.port_file) as f:
             self.ports = json.load(f)
+        self.ready_at = time.monotonic()
+        return self
 
     def stderr(self):
         with open(self.stderr_path, encoding="utf-8", errors="replace") as f:
@@ -74,6 +85,10 @@ class Server:
                 self.proc.kill()
                 self.proc.wait()
 
+    def cleanup(self):
+        self.stop()
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
     def port(self, door):
         return self.ports[door]
 
@@ -86,7 +101,7 @@ def shared_server():
     global _shared
     if _shared is None:
         _shared = Server()
-        atexit.register(_shared.stop)
+        atexit.register(_shared.cleanup)
     return _shared
 
 
