@@ -7,6 +7,7 @@ with status 400 (bad input) or 404 (unknown path).
 """
 
 import json
+import traceback
 import urllib.parse
 
 from . import proxy as proxy_mod
@@ -24,8 +25,11 @@ class ControlError(Exception):
 
 def _need(body, key, kind, what):
     if key not in body or not isinstance(body[key], kind):
-        raise ControlError("%s: %r must be %s" % (what, key, kind.__name__ if isinstance(kind, type) else "given"))
+        raise ControlError('%s needs "%s" of JSON type %s' % (what, key, _JSON_NAMES[kind]))
     return body[key]
+
+
+_JSON_NAMES = {dict: "object", list: "array", str: "string", bool: "boolean"}
 
 
 class Control:
@@ -106,6 +110,12 @@ class Control:
             return e.status, {"error": str(e)}, None
         except (scripts.ScriptError, proxy_mod.ProxyError, wire.BadRequest) as e:
             return 400, {"error": str(e)}, None
+        except (OSError, wire.ShortBody):
+            raise
+        except Exception as e:
+            # A bug of ours: say so to the caller instead of dropping the connection.
+            self.app.log("control: %s" % traceback.format_exc())
+            return 500, {"error": "%s: %s" % (type(e).__name__, e)}, None
 
     # Handlers: (JSON body, query dict) -> JSON object [, action after answering]
 

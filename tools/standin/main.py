@@ -90,7 +90,11 @@ class StandIn:
         self.state = state_mod.State(accounts, {"content_groups": groups}, data_dir, args.sink)
         os.mkdir(os.path.join(self.tmp, "tls"))
         os.mkdir(os.path.join(self.tmp, "proxy"))
-        self.certificates = certs.make_certificates(os.path.join(self.tmp, "tls"))
+        try:
+            self.certificates = certs.make_certificates(os.path.join(self.tmp, "tls"))
+        except Exception:
+            self._remove_temporary()
+            raise
         self.api = tessaly_api.Api(self.state, args.base_path, self.log)
         self.control = control.Control(self)
         self.proxy = proxy.TinyProxy(os.path.join(self.tmp, "proxy"), self.log)
@@ -169,11 +173,14 @@ class StandIn:
                 os.unlink(self.args.port_file)
             except OSError:
                 pass
+        self._remove_temporary()
+        if self._log_file:
+            self._log_file.close()
+
+    def _remove_temporary(self):
         shutil.rmtree(self.tmp, ignore_errors=True)
         if self.own_data_dir and not self.args.keep_data:
             shutil.rmtree(self.state.store.data_dir, ignore_errors=True)
-        if self._log_file:
-            self._log_file.close()
 
     def summary(self):
         p = self.ports()
@@ -196,30 +203,43 @@ class StandIn:
         return "\n".join(lines)
 
 
+def _say(text, stream=None):
+    """Print, but never die of it: a process started from a Windows test may
+    have standard handles that go nowhere."""
+    try:
+        print(text, file=stream or sys.stdout, flush=True)
+    except (OSError, ValueError):
+        pass
+
+
 def main(argv):
     args = parse_args(argv)
     if args.print_stored:
-        print(store.format_listing(store.read_manifest(args.data_dir)))
+        _say(store.format_listing(store.read_manifest(args.data_dir)))
         return 0
     try:
         app = StandIn(args)
     except (certs.CertificateError, OSError) as e:
-        print("standin: cannot start: %s" % e, file=sys.stderr)
+        _say("standin: cannot start: %s" % e, sys.stderr)
         return 2
     for sig in (signal.SIGTERM, signal.SIGINT):
         signal.signal(sig, lambda signum, frame: app.request_shutdown("signal %d" % signum))
     try:
-        app.start()
+        try:
+            app.start()
+        except OSError as e:
+            _say("standin: cannot listen: %s" % e, sys.stderr)
+            return 2
         if args.demo:
-            print(app.summary(), flush=True)
+            _say(app.summary())
         app.wait()
         app.log("stopping: %s" % app.stop_reason)
         if app.stop_reason.startswith("no request"):
             # Always said: an idle exit explains a test that later finds no server.
-            print("standin: exiting, %s" % app.stop_reason, file=sys.stderr, flush=True)
+            _say("standin: exiting, %s" % app.stop_reason, sys.stderr)
         if args.demo:
-            print("Stopping (%s)." % app.stop_reason)
-            print(store.format_listing(app.state.store.entries()), flush=True)
+            _say("Stopping (%s)." % app.stop_reason)
+            _say(store.format_listing(app.state.store.entries()))
     finally:
         app.close()
     return 0

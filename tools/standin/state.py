@@ -108,10 +108,9 @@ class State:
             self.accounts.update(accounts)
 
     def login(self, username, password, door):
-        """A new session when the account matches, else None."""
+        """A new session when the account matches, else None (the caller counts failures)."""
         with self.lock:
             if username is None or self.accounts.get(username) != password:
-                self.counters["login_failures"] += 1
                 return None
             session = Session(username, door)
             self.sessions[session.id] = session
@@ -231,8 +230,3 @@ class State:
         with self.lock:
             return [s.to_json() for s in self.sessions.values()]
 
-
-def body_record_fields(total, head, sha256_hex, whole=None):
-    """Record fields for a body: whole when small, else head bytes and digest."""
-    return {"body_received": total, "body": whole if whole is not None and total <= BODY_KEPT_WHOLE else None,
-            "body_head": head[:BODY_HEAD_KEPT], "body_sha256": sha256_hex}
