@@ -178,6 +178,21 @@ class State:
             by_door[door] = by_door.get(door, 0) + 1
             return record
 
+    def bad_request_record(self, door, peer, raw, error):
+        """A record for bytes that could not be read as a request; finished at once."""
+        with self.lock:
+            record = {"seq": self.next_seq, "done": True, "time": time.time(), "door": door,
+                      "peer": "%s:%d" % peer[:2], "method": None, "target": None, "path": None,
+                      "version": None, "head": raw, "headers": [], "endpoint": None,
+                      "session": None, "bad_request": error, "outcome": "bad_request",
+                      "response": {"status": 400}}
+            self.next_seq += 1
+            self.records.append(record)
+            del self.records[:-MAX_RECORDS]
+            self.counters["requests"] += 1
+            self.changed.notify_all()
+            return record
+
     def update_record(self, record, **fields):
         with self.lock:
             record.update(fields)

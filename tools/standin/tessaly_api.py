@@ -87,6 +87,7 @@ class Api:
                 request = conn.read_request()
             except wire.BadRequest as e:
                 self.log("%s %s: bad request: %s" % (door, peer[0], e))
+                self.state.bad_request_record(door, peer, e.raw, str(e))
                 self._send_plain(conn, 400, str(e), keep_alive=False)
                 return
             if request is None:

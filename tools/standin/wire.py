@@ -27,7 +27,9 @@ REASONS = {
 
 
 class BadRequest(Exception):
-    pass
+    def __init__(self, message, raw=b""):
+        super().__init__(message)
+        self.raw = raw          # the head bytes that could not be read as a request
 
 
 class ShortBody(Exception):
@@ -123,7 +125,7 @@ class Connection:
             if end >= 0:
                 return end + 4
             if len(self.buf) > MAX_HEAD:
-                raise BadRequest("request head larger than %d bytes" % MAX_HEAD)
+                raise BadRequest("request head larger than %d bytes" % MAX_HEAD, bytes(self.buf))
             data = self._recv(65536)
             if not data:
                 return -1
@@ -147,16 +149,19 @@ class Connection:
         end = self._read_until_blank_line(0)
         if end < 0:
             if self.buf:
-                raise BadRequest("connection closed inside the request head")
+                raise BadRequest("connection closed inside the request head", bytes(self.buf))
             return None
         raw = bytes(self.buf[:end])
         del self.buf[:end]
         lines = raw[:-4].split(b"\r\n")
         parts = lines[0].split(b" ")
         if len(parts) != 3 or not parts[2].startswith(b"HTTP/1."):
-            raise BadRequest("bad request line %r" % lines[0][:200])
+            raise BadRequest("bad request line %r" % lines[0][:200], raw)
         method, target, version = (p.decode("latin-1") for p in parts)
-        headers = _parse_header_lines(lines[1:])
+        try:
+            headers = _parse_header_lines(lines[1:])
+        except BadRequest as e:
+            raise BadRequest(str(e), raw)
         blank_inside = False
         if (method in ("POST", "PUT") and not any(
                 k.lower() in ("content-length", "transfer-encoding") for k, _ in headers)):
@@ -186,7 +191,7 @@ class Connection:
             return None
         end = self._read_until_blank_line(0)
         if end < 0:
-            raise BadRequest("connection closed inside the request head")
+            raise BadRequest("connection closed inside the request head", bytes(self.buf))
         more = bytes(self.buf[:end])
         del self.buf[:end]
         return more

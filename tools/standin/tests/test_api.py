@@ -149,6 +149,14 @@ class PathTest(support.StandinTestCase):
         self.assertEqual(ok(self.server, "GET", "/counters")["logins"], 0)
         self.assertEqual([r["endpoint"] for r in records(self.server)], [None] * 5)
 
+    def test_malformed_head_is_answered_400_and_recorded(self):
+        raw = b"POST /api/authUserLogin HTTP/1.0\r\nNo colon here\r\n\r\n"
+        resp = support.exchange(self.server.port("http"), raw)
+        self.assertEqual(resp.status, 400)
+        [rec] = records(self.server)
+        self.assertEqual((rec["outcome"], base64.b64decode(rec["head_b64"])), ("bad_request", raw))
+        self.assertIn("malformed header line", rec["bad_request"])
+
     def test_wrong_method_is_405(self):
         resp = api(self.server, "GET", "authUserLogin")
         self.assertEqual((resp.status, resp.header("Allow")), (405, "POST"))
