@@ -14,6 +14,8 @@ MAX_HEAD = 64 * 1024
 # A header line: token, colon. Used to tell a stray blank line inside the head
 # (a header text that itself ended in CRLF CRLF) from the start of the body.
 _HEADER_LINE = re.compile(rb"^[!#$%&'*+.^_`|~0-9A-Za-z-]+:")
+# Bytes that may still grow into a header line (a token, perhaps not yet complete).
+_HEADER_START = re.compile(rb"^[!#$%&'*+.^_`|~0-9A-Za-z-]*(:|$)")
 
 REASONS = {
     100: "Continue", 200: "OK", 201: "Created", 204: "No Content",
@@ -163,22 +165,39 @@ class Connection:
         except BadRequest as e:
             raise BadRequest(str(e), raw)
         blank_inside = False
-        if (method in ("POST", "PUT") and not any(
-                k.lower() in ("content-length", "transfer-encoding") for k, _ in headers)):
-            # The head ended before the body framing was declared: a header
-            # text that itself ended in a blank line. Read on if header lines follow.
+        while self._head_may_go_on(method, headers):
+            # A header text that itself ended in a blank line ends the head too
+            # early. Read on while header lines follow it.
             more = self._continued_head()
-            if more is not None:
-                blank_inside = True
-                raw += more
+            if more is None:
+                break
+            blank_inside = True
+            raw += more
+            try:
                 headers += _parse_header_lines(more[:-4].split(b"\r\n"))
+            except BadRequest as e:
+                raise BadRequest(str(e), raw)
         return Request(raw, method, target, version, headers, blank_inside)
+
+    @staticmethod
+    def _head_may_go_on(method, headers):
+        """A POST head still lacking its body framing or its Content-Type."""
+        if method not in ("POST", "PUT"):
+            return False
+        names = {k.lower(): v for k, v in headers}
+        if "expect" in names:
+            return False        # the body waits for our 100 Continue: nothing to peek at
+        framed = "content-length" in names or "transfer-encoding" in names
+        if names.get("content-length", "").strip() == "0":
+            return False        # no body follows, so nothing to peek at
+        return not framed or "content-type" not in names
 
     def _continued_head(self):
         old_timeout = self.sock.gettimeout()
         self.sock.settimeout(2.0)
         try:
-            while b"\r\n" not in self.buf and len(self.buf) < 1024:
+            while (b"\r\n" not in self.buf and len(self.buf) < 1024
+                   and _HEADER_START.match(bytes(self.buf[:1024]))):
                 data = self._recv(65536)
                 if not data:
                     break

@@ -111,6 +111,18 @@ class UploadTest(support.StandinTestCase):
         self.assertEqual(base64.b64decode(rec["head_b64"]), head)
         self.assertEqual(self.read_stored(self.stored()[0]), b"payload")
 
+        # The same with Content-Length declared before the stray blank line.
+        head = (b"POST /api/uploadContentFile.json HTTP/1.0\r\nContent-Length: %d\r\n"
+                b"Cookie: " + self.cookie.encode() + b"\r\n"
+                b"Accept-Charset: Shift_JIS,utf-8;q=0.7,*;q=0.7\r\n\r\n"
+                b"Content-Type: multipart/form-data; boundary=" + support.BOUNDARY.encode() +
+                b"\r\n\r\n") % len(body)
+        resp = support.exchange(self.server.port("http"), head + body)
+        self.assertEqual(resp.json()["result"]["success"], True)
+        self.assertEqual(base64.b64decode(records(self.server, "uploadContentFile.json")[-1]["head_b64"]),
+                         head)
+        self.assertEqual(len(self.stored()), 2)
+
     def test_refusals(self):
         cases = [
             (None, support.upload_body(1, "x.txt", b"x"), 7),
