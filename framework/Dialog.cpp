@@ -1,0 +1,107 @@
+#include "Dialog.h"
+
+#include "Text.h"
+
+#include <vector>
+
+namespace fw {
+
+Dialog::Dialog(UINT templateId, HINSTANCE module)
+    : m_templateId(templateId), m_module(module ? module : GetModuleHandleW(nullptr)) {}
+
+Dialog::~Dialog() {
+    if (m_hwnd && !m_modal) DestroyWindow(m_hwnd);
+}
+
+INT_PTR Dialog::DoModal(HWND parent) {
+    m_modal = true;
+    return DialogBoxParamW(m_module, MAKEINTRESOURCEW(m_templateId), parent, DialogProc,
+                           reinterpret_cast<LPARAM>(this));
+}
+
+HWND Dialog::Create(HWND parent) {
+    m_modal = false;
+    return CreateDialogParamW(m_module, MAKEINTRESOURCEW(m_templateId), parent, DialogProc,
+                              reinterpret_cast<LPARAM>(this));
+}
+
+void Dialog::EndDialog(INT_PTR result) {
+    if (!m_hwnd) return;
+    if (m_modal)
+        ::EndDialog(m_hwnd, result);
+    else
+        DestroyWindow(m_hwnd);
+}
+
+void Dialog::SetItemText(int id, const std::wstring& text) const { SetDlgItemTextW(m_hwnd, id, text.c_str()); }
+
+void Dialog::SetItemTextAnsi(int id, const std::string& text) const { SetDlgItemTextA(m_hwnd, id, text.c_str()); }
+
+std::wstring Dialog::ItemText(int id) const {
+    HWND item = Item(id);
+    const int length = GetWindowTextLengthW(item);
+    std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1);
+    const int n = GetWindowTextW(item, buffer.data(), length + 1);
+    return std::wstring(buffer.data(), n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+std::string Dialog::ItemTextAnsi(int id) const { return WideToAnsi(ItemText(id)); }
+
+void Dialog::ShowItem(int id, bool show) const { ShowWindow(Item(id), show ? SW_SHOW : SW_HIDE); }
+
+void Dialog::EnableItem(int id, bool enable) const { EnableWindow(Item(id), enable ? TRUE : FALSE); }
+
+bool Dialog::OnCommand(WORD id, WORD, HWND) {
+    if (id == IDOK || id == IDCANCEL) {
+        EndDialog(id);
+        return true;
+    }
+    return false;
+}
+
+INT_PTR Dialog::OnMessage(UINT, WPARAM, LPARAM, bool& handled) {
+    handled = false;
+    return FALSE;
+}
+
+void Dialog::OnUnexpectedException() { EndDialog(-1); }
+
+INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        return OnInitDialog();
+    case WM_COMMAND:
+        return OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam)) ? TRUE : FALSE;
+    default: {
+        bool handled = false;
+        const INT_PTR result = OnMessage(message, wParam, lParam, handled);
+        return handled ? result : FALSE;
+    }
+    }
+}
+
+INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    Dialog* self = nullptr;
+    if (message == WM_INITDIALOG) {
+        self = reinterpret_cast<Dialog*>(lParam);
+        self->m_hwnd = hwnd;
+        SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
+    } else {
+        self = reinterpret_cast<Dialog*>(GetWindowLongPtrW(hwnd, DWLP_USER));
+    }
+    if (!self) return FALSE;
+
+    INT_PTR result = FALSE;
+    try {
+        result = self->Dispatch(message, wParam, lParam);
+    } catch (...) {
+        self->OnUnexpectedException();
+    }
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(hwnd, DWLP_USER, 0);
+        self->m_hwnd = nullptr;
+    }
+    return result;
+}
+
+}  // namespace fw

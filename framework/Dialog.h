@@ -1,0 +1,60 @@
+#pragma once
+// A dialog from a resource template bound to a C++ object: the object pointer
+// travels through the creation parameter, lives in DWLP_USER from
+// WM_INITDIALOG on, and is cleared when the window goes away, so no message
+// reaches a half-destroyed object.
+#include <windows.h>
+#include <string>
+
+namespace fw {
+
+class Dialog {
+public:
+    // `module` holds the template; null means the program file.
+    explicit Dialog(UINT templateId, HINSTANCE module = nullptr);
+    virtual ~Dialog();
+    Dialog(const Dialog&) = delete;
+    Dialog& operator=(const Dialog&) = delete;
+
+    // Runs the dialog modally; returns the value given to EndDialog, or -1
+    // when the window could not be created.
+    INT_PTR DoModal(HWND parent);
+    // Creates the dialog modeless (for popups); null on failure.
+    HWND Create(HWND parent);
+
+    HWND Hwnd() const { return m_hwnd; }
+    HINSTANCE Module() const { return m_module; }
+    void EndDialog(INT_PTR result);
+
+    HWND Item(int id) const { return GetDlgItem(m_hwnd, id); }
+    void SetItemText(int id, const std::wstring& text) const;
+    void SetItemTextAnsi(int id, const std::string& text) const;
+    std::wstring ItemText(int id) const;
+    std::string ItemTextAnsi(int id) const;
+    void ShowItem(int id, bool show) const;
+    void EnableItem(int id, bool enable) const;
+
+protected:
+    // Return TRUE to let the system set the default focus.
+    virtual BOOL OnInitDialog() { return TRUE; }
+    // WM_COMMAND; return true when handled. By default OK and Cancel end the
+    // dialog with their id.
+    virtual bool OnCommand(WORD id, WORD notifyCode, HWND control);
+    // Any other message. Set `handled` and return the dialog procedure's
+    // result (set through DWLP_MSGRESULT where the message needs it).
+    virtual INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
+    // A C++ exception reached the dialog procedure; it must not go on into
+    // Windows. By default the dialog ends with -1.
+    virtual void OnUnexpectedException();
+
+private:
+    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+
+    UINT m_templateId;
+    HINSTANCE m_module;
+    HWND m_hwnd = nullptr;
+    bool m_modal = false;
+};
+
+}  // namespace fw

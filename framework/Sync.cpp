@@ -1,0 +1,44 @@
+#include "Sync.h"
+
+#include <process.h>
+
+namespace fw {
+
+bool SingleLock::Lock(DWORD timeout) {
+    const bool acquired = WaitForSingleObject(m_semaphore, timeout) == WAIT_OBJECT_0;
+    m_acquired.store(acquired);
+    return acquired;
+}
+
+bool SingleLock::Unlock() {
+    if (!m_acquired.exchange(false)) return true;
+    return ReleaseSemaphore(m_semaphore, 1, nullptr) != FALSE;
+}
+
+namespace {
+struct StartRecord {
+    ThreadFunction function;
+    void* param;
+};
+
+unsigned __stdcall ThreadEntry(void* raw) {
+    std::unique_ptr<StartRecord> start(static_cast<StartRecord*>(raw));
+    return start->function(start->param);
+}
+}  // namespace
+
+std::shared_ptr<WorkerThread> BeginWorkerThread(ThreadFunction function, void* param, int priority) {
+    auto start = std::make_unique<StartRecord>(StartRecord{function, param});
+    auto thread = std::make_shared<WorkerThread>();
+    unsigned id = 0;
+    const uintptr_t h = _beginthreadex(nullptr, 0, ThreadEntry, start.get(), CREATE_SUSPENDED, &id);
+    if (!h) return nullptr;
+    start.release();  // now owned by the thread
+    thread->handle.reset(reinterpret_cast<HANDLE>(h));
+    thread->id = id;
+    SetThreadPriority(thread->handle.get(), priority);
+    ResumeThread(thread->handle.get());
+    return thread;
+}
+
+}  // namespace fw

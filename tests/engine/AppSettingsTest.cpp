@@ -1,0 +1,257 @@
+// The settings record against the real registry (in a private hive).
+#include "zinpost/engine/AppSettings.h"
+
+#include "tests/support/MessageBoxRecorder.h"
+#include "tests/support/RegistrySandbox.h"
+
+#include "framework/Text.h"
+#include "framework/WinHandle.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using testing_support::RegistrySandbox;
+using testing_support::TakeMessageBoxes;
+
+namespace {
+
+const char kSettingsPath[] = "Software\\KORVANTA\\zinpost\\Settings";
+
+struct RawValue {
+    bool present = false;
+    DWORD type = 0;
+    std::vector<BYTE> data;
+};
+
+RawValue ReadRaw(const char* name, const char* path = kSettingsPath) {
+    RawValue value;
+    fw::UniqueHKey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return value;
+    DWORD size = 0;
+    if (RegQueryValueExA(key.get(), name, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS) return value;
+    value.data.resize(size);
+    if (RegQueryValueExA(key.get(), name, nullptr, &value.type, value.data.data(), &size) != ERROR_SUCCESS)
+        return value;
+    value.data.resize(size);
+    value.present = true;
+    return value;
+}
+
+void WriteRaw(const char* name, DWORD type, const void* data, DWORD size) {
+    fw::UniqueHKey key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
+                              nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key.get(), name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
+}
+
+void WriteDword(const char* name, DWORD value) { WriteRaw(name, REG_DWORD, &value, sizeof value); }
+
+class AppSettingsTest : public ::testing::Test {
+protected:
+    AppSettingsTest() : profile("zinpost") { profile.SetRegistryKey("KORVANTA"); }
+    void SetUp() override { TakeMessageBoxes(); }
+
+    RegistrySandbox sandbox;
+    fw::Profile profile;
+};
+
+TEST_F(AppSettingsTest, StartValuesBeforeTheFirstLoad) {
+    CAppSettings s(&profile);
+    EXPECT_EQ(s.IsConfigured, 0);
+    EXPECT_EQ(s.m_pApp, &profile);
+    EXPECT_EQ(s.FileDeleteDate, "1990-1-1");
+    EXPECT_EQ(s.ProxyAddress, "0.0.0.0");
+    EXPECT_EQ(s.ProxySelect, 1);
+    EXPECT_EQ(s.DeleteDays, -1);
+    EXPECT_EQ(s.PassPhrase, "r8k2mq4x9v3b");
+}
+
+TEST_F(AppSettingsTest, FreshUserGetsEveryDefault) {
+    CAppSettings s(&profile);
+    EXPECT_EQ(s.Load(), 0);
+    EXPECT_EQ(s.IsConfigured, 0);
+    EXPECT_EQ(s.Server, "");
+    EXPECT_EQ(s.User, "");
+    EXPECT_EQ(s.Password, "");
+    EXPECT_EQ(s.FolderName, "");
+    EXPECT_EQ(s.Folder, 0);
+    EXPECT_EQ(s.FileEncrypt, 1);
+    EXPECT_EQ(s.FileDelete, -1);
+    EXPECT_EQ(s.SelectFileDelete, 0);
+    EXPECT_EQ(s.FileDeleteDate, "");
+    EXPECT_EQ(s.DisplayResult, 1);
+    EXPECT_EQ(s.ConvertPDF, 0);
+    EXPECT_EQ(s.ProxySelect, 1);
+    EXPECT_EQ(s.ProxyAddress, "");
+    EXPECT_EQ(s.ProxyPort, "");
+    EXPECT_EQ(s.ProxyList, "");
+    EXPECT_TRUE(TakeMessageBoxes().empty());
+    // Reading creates nothing.
+    EXPECT_FALSE(ReadRaw("Server").present);
+}
+
+TEST_F(AppSettingsTest, SaveWritesEveryValueWithItsTypeAndLoadReadsThemBack) {
+    CAppSettings s(&profile);
+    s.Server = "https://tessaly.example/api/";
+    s.User = "yamada";
+    s.Password = "secret";
+    s.FolderName = "営業部";
+    s.Folder = 42;
+    s.FileEncrypt = 0;
+    s.FileDelete = 30;
+    s.SelectFileDelete = 1;
+    s.FileDeleteDate = "2030-3-5";
+    s.DisplayResult = 0;
+    s.ConvertPDF = 1;
+    s.ProxySelect = 2;
+    s.ProxyAddress = "proxy.local";
+    s.ProxyPort = "8080";
+    s.ProxyList = "*.local;<local>";
+    EXPECT_EQ(s.Save(), 1);
+
+    for (const char* name : {"Server", "User", "FolderName", "ProxyAddress", "ProxyPort", "ProxyList",
+                             "FileDeleteDate", "ExeFile"})
+        EXPECT_EQ(ReadRaw(name).type, static_cast<DWORD>(REG_SZ)) << name;
+    for (const char* name :
+         {"Folder", "FileEncrypt", "FileDelete", "SelectFileDelete", "DisplayResult", "ConvertPDF", "ProxySelect"})
+        EXPECT_EQ(ReadRaw(name).type, static_cast<DWORD>(REG_DWORD)) << name;
+    EXPECT_EQ(ReadRaw("Password").type, static_cast<DWORD>(REG_BINARY));
+    // The Japanese folder name is stored in the ANSI code page (Shift_JIS).
+    const RawValue folder = ReadRaw("FolderName");
+    EXPECT_EQ(std::string(folder.data.begin(), folder.data.end()), std::string("\x89\x63\x8B\xC6\x95\x94", 6) + '\0');
+
+    CAppSettings t(&profile);
+    EXPECT_EQ(t.Load(), 1);
+    EXPECT_EQ(t.IsConfigured, 1);
+    EXPECT_EQ(t.Server, s.Server);
+    EXPECT_EQ(t.User, s.User);
+    EXPECT_EQ(t.Password, "secret");
+    EXPECT_EQ(t.FolderName, "営業部");
+    EXPECT_EQ(t.Folder, 42);
+    EXPECT_EQ(t.FileEncrypt, 0);
+    EXPECT_EQ(t.FileDelete, 30);
+    EXPECT_EQ(t.SelectFileDelete, 1);
+    EXPECT_EQ(t.FileDeleteDate, "2030-3-5");
+    EXPECT_EQ(t.DisplayResult, 0);
+    EXPECT_EQ(t.ConvertPDF, 1);
+    EXPECT_EQ(t.ProxySelect, 2);
+    EXPECT_EQ(t.ProxyAddress, "proxy.local");
+    EXPECT_EQ(t.ProxyPort, "8080");
+    EXPECT_EQ(t.ProxyList, "*.local;<local>");
+    EXPECT_TRUE(TakeMessageBoxes().empty());
+}
+
+TEST_F(AppSettingsTest, NegativeDayCountIsStoredAsSignedDword) {
+    CAppSettings s(&profile);
+    s.FileDelete = -1;
+    s.Save();
+    const RawValue raw = ReadRaw("FileDelete");
+    ASSERT_EQ(raw.data.size(), 4u);
+    EXPECT_EQ(raw.data, (std::vector<BYTE>{0xFF, 0xFF, 0xFF, 0xFF}));
+}
+
+TEST_F(AppSettingsTest, SaveAlwaysWritesTheRunningProgramPath) {
+    WriteRaw("ExeFile", REG_SZ, "C:\\old\\zinpost.exe", 19);
+    CAppSettings s(&profile);
+    s.Save();
+    char exe[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    const RawValue raw = ReadRaw("ExeFile");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(raw.data.data())), exe);
+}
+
+TEST_F(AppSettingsTest, PeriodModeIsDerivedFromTheDayCountWhenAbsent) {
+    CAppSettings s(&profile);
+    WriteDword("FileDelete", 30);
+    s.Load();
+    EXPECT_EQ(s.SelectFileDelete, 2);
+    WriteDword("FileDelete", 0);
+    s.Load();
+    EXPECT_EQ(s.SelectFileDelete, 2);
+    WriteDword("FileDelete", static_cast<DWORD>(-1));
+    s.Load();
+    EXPECT_EQ(s.SelectFileDelete, 0);
+    // A stored mode wins over the derivation.
+    WriteDword("SelectFileDelete", 1);
+    s.Load();
+    EXPECT_EQ(s.SelectFileDelete, 1);
+}
+
+TEST_F(AppSettingsTest, ConfiguredOnlyWithServerUserAndPassword) {
+    CAppSettings s(&profile);
+    s.Server = "http://127.0.0.1/api/";
+    s.User = "u";
+    s.Password = "";
+    s.Save();
+    // An empty password is a zero-length binary value.
+    const RawValue raw = ReadRaw("Password");
+    EXPECT_TRUE(raw.present);
+    EXPECT_EQ(raw.type, static_cast<DWORD>(REG_BINARY));
+    EXPECT_TRUE(raw.data.empty());
+
+    CAppSettings t(&profile);
+    EXPECT_EQ(t.Load(), 0);
+    EXPECT_EQ(t.IsConfigured, 0);
+    EXPECT_EQ(t.Password, "");
+
+    // A zero-length value leaves the in-memory password alone.
+    t.Password = "typed";
+    EXPECT_EQ(t.Load(), 1);
+    EXPECT_EQ(t.Password, "typed");
+    EXPECT_EQ(t.IsConfigured, 1);
+}
+
+TEST_F(AppSettingsTest, CorruptPasswordShowsOneErrorAndKeepsEverythingElse) {
+    CAppSettings s(&profile);
+    s.Server = "http://127.0.0.1/api/";
+    s.User = "u";
+    s.Password = "right";
+    s.FolderName = "F";
+    s.Folder = 7;
+    s.Save();
+
+    struct Case {
+        const char* what;
+        std::vector<BYTE> stored;
+    };
+    std::vector<BYTE> badPadding(32);
+    for (size_t i = 0; i < badPadding.size(); ++i) badPadding[i] = static_cast<BYTE>(i * 37 + 11);
+    for (const Case& c : {Case{"wrong length", std::vector<BYTE>(17, 0x5A)}, Case{"bad padding", badPadding}}) {
+        SCOPED_TRACE(c.what);
+        WriteRaw("Password", REG_BINARY, c.stored.data(), static_cast<DWORD>(c.stored.size()));
+        const RawValue before = ReadRaw("Password");
+
+        CAppSettings t(&profile);
+        t.Password = "kept";
+        EXPECT_EQ(t.Load(), 1);
+        EXPECT_EQ(t.Password, "kept");
+        EXPECT_EQ(t.Server, "http://127.0.0.1/api/");
+        EXPECT_EQ(t.FolderName, "F");
+        EXPECT_EQ(t.Folder, 7);
+
+        const auto boxes = TakeMessageBoxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].type & MB_ICONMASK, static_cast<UINT>(MB_ICONSTOP));
+        EXPECT_FALSE(boxes[0].text.empty());
+        EXPECT_EQ(ReadRaw("Password").data, before.data);
+
+        // A fresh record has no password to keep: not configured.
+        CAppSettings fresh(&profile);
+        EXPECT_EQ(fresh.Load(), 0);
+        EXPECT_EQ(fresh.Password, "");
+        TakeMessageBoxes();
+    }
+}
+
+TEST_F(AppSettingsTest, TheExtensionsSpellingOfTheKeyNamesTheSameKey) {
+    CAppSettings s(&profile);
+    s.FolderName = "Docs";
+    s.Save();
+    const RawValue raw = ReadRaw("FolderName", "Software\\Korvanta\\zinpost\\Settings");
+    ASSERT_TRUE(raw.present);
+    EXPECT_STREQ(reinterpret_cast<const char*>(raw.data.data()), "Docs");
+}
+
+}  // namespace

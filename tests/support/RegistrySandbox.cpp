@@ -1,0 +1,27 @@
+#include "tests/support/RegistrySandbox.h"
+
+#include <atomic>
+#include <stdexcept>
+#include <string>
+
+namespace testing_support {
+
+RegistrySandbox::RegistrySandbox() {
+    static std::atomic<int> counter{0};
+    m_path = L"Software\\ZinpostTests\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+             std::to_wstring(++counter);
+    // Open the real hive first: after the override HKEY_CURRENT_USER means the sandbox.
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_root,
+                        nullptr) != ERROR_SUCCESS)
+        throw std::runtime_error("sandbox key not created");
+    if (RegOverridePredefKey(HKEY_CURRENT_USER, m_root) != ERROR_SUCCESS)
+        throw std::runtime_error("HKEY_CURRENT_USER not redirected");
+}
+
+RegistrySandbox::~RegistrySandbox() {
+    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    RegCloseKey(m_root);
+    RegDeleteTreeW(HKEY_CURRENT_USER, m_path.c_str());
+}
+
+}  // namespace testing_support

@@ -1,0 +1,106 @@
+#include "zinpost/engine/AppSettings.h"
+
+#include "zinpost/engine/Log.h"
+#include "zinpost/engine/Messages.h"
+#include "zinpost/engine/PasswordCipher.h"
+
+#include "framework/Text.h"
+
+#include <vector>
+
+const char kSettingsSection[] = "Settings";
+const char kTopMostWindowEntry[] = "TopMostWindow";
+
+namespace {
+constexpr int kSelectFileDeleteAbsent = -100;
+}
+
+CAppSettings::CAppSettings(fw::Profile* application) : m_pApp(application) {}
+
+int CAppSettings::Load() {
+    const fw::Profile& p = *m_pApp;
+    const char* s = kSettingsSection;
+    Server = p.GetString(s, "Server", "");
+    User = p.GetString(s, "User", "");
+    FolderName = p.GetString(s, "FolderName", "");
+    ProxyAddress = p.GetString(s, "ProxyAddress", "");
+    ProxyPort = p.GetString(s, "ProxyPort", "");
+    ProxyList = p.GetString(s, "ProxyList", "");
+    FileDeleteDate = p.GetString(s, "FileDeleteDate", "");
+
+    Folder = p.GetInt(s, "Folder", 0);
+    FileEncrypt = p.GetInt(s, "FileEncrypt", 1);
+    FileDelete = p.GetInt(s, "FileDelete", -1);
+    SelectFileDelete = p.GetInt(s, "SelectFileDelete", kSelectFileDeleteAbsent);
+    DisplayResult = p.GetInt(s, "DisplayResult", 1);
+    ConvertPDF = p.GetInt(s, "ConvertPDF", 0);
+    ProxySelect = p.GetInt(s, "ProxySelect", 1);
+    // Settings from before the mode existed: the day count tells the mode.
+    if (SelectFileDelete == kSelectFileDeleteAbsent) SelectFileDelete = FileDelete < 0 ? 0 : 2;
+
+    LoadPassword();
+
+    LOG_WRITE(1, "Load: server[%s] user[%s] folder[%d:%s]", Server.c_str(), User.c_str(), Folder, FolderName.c_str());
+    if (Server.empty() || User.empty() || Password.empty()) return 0;
+    IsConfigured = 1;
+    return 1;
+}
+
+void CAppSettings::LoadPassword() {
+    std::vector<BYTE> cipher;
+    // Absent or empty: the in-memory password stays as it is.
+    if (!m_pApp->GetBinary(kSettingsSection, "Password", cipher) || cipher.empty()) return;
+    std::string plain;
+    if (!DecryptPassword(cipher, PassPhrase, plain)) {
+        const DWORD error = GetLastError();
+        LOG_WRITE(4, "Load: password not decrypted[%lu]", error);
+        SetLastError(error);
+        ShowLastErrorBox();
+        return;
+    }
+    Password = plain;
+}
+
+int CAppSettings::Save() {
+    const fw::Profile& p = *m_pApp;
+    const char* s = kSettingsSection;
+    // Lets the Explorer extension find the program where it runs now.
+    const std::wstring exe = fw::ProgramPath();
+    if (!exe.empty() && exe.size() < MAX_PATH) p.WriteString(s, "ExeFile", fw::WideToAnsi(exe));
+
+    p.WriteString(s, "Server", Server);
+    p.WriteString(s, "User", User);
+    p.WriteString(s, "FolderName", FolderName);
+    p.WriteString(s, "ProxyAddress", ProxyAddress);
+    p.WriteString(s, "ProxyPort", ProxyPort);
+    p.WriteString(s, "ProxyList", ProxyList);
+    p.WriteString(s, "FileDeleteDate", FileDeleteDate);
+    p.WriteInt(s, "Folder", Folder);
+    p.WriteInt(s, "FileEncrypt", FileEncrypt);
+    p.WriteInt(s, "FileDelete", FileDelete);
+    p.WriteInt(s, "SelectFileDelete", SelectFileDelete);
+    p.WriteInt(s, "DisplayResult", DisplayResult);
+    p.WriteInt(s, "ConvertPDF", ConvertPDF);
+    p.WriteInt(s, "ProxySelect", ProxySelect);
+
+    SavePassword();
+    LOG_WRITE(1, "Save: server[%s] user[%s] folder[%d:%s]", Server.c_str(), User.c_str(), Folder, FolderName.c_str());
+    return 1;
+}
+
+void CAppSettings::SavePassword() {
+    if (Password.empty()) {
+        m_pApp->WriteBinary(kSettingsSection, "Password", nullptr, 0);
+        return;
+    }
+    std::vector<BYTE> cipher;
+    if (!EncryptPassword(Password, PassPhrase, cipher)) {
+        // The stored cipher text stays as it was.
+        const DWORD error = GetLastError();
+        LOG_WRITE(4, "Save: password not encrypted[%lu]", error);
+        SetLastError(error);
+        ShowLastErrorBox();
+        return;
+    }
+    m_pApp->WriteBinary(kSettingsSection, "Password", cipher.data(), static_cast<DWORD>(cipher.size()));
+}

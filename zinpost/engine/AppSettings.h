@@ -1,0 +1,47 @@
+#pragma once
+// The program's settings record: one per process, read and written live by
+// the dialogs and the upload engine, loaded from and saved to the current
+// user's registry (section "Settings" of the application profile).
+#include "framework/Profile.h"
+
+#include <string>
+
+class CAppSettings {
+public:
+    explicit CAppSettings(fw::Profile* application);
+
+    // Reads every value; 1 (and IsConfigured) when server, user and password
+    // are all present, else 0.
+    int Load();
+    // Writes every value and ExeFile; always 1.
+    int Save();
+
+    int IsConfigured = 0;
+    fw::Profile* m_pApp;  // the application whose profile holds the values
+    std::string Server;
+    std::string User;
+    std::string Password;  // plain, in memory only
+    int ServerChanged = 0;
+    std::string FolderName;
+    int Folder = 0;
+    int FileEncrypt = 1;
+    int FileDelete = -1;
+    int SelectFileDelete = 0;  // 0 unlimited, 1 until FileDeleteDate, 2 FileDelete days
+    std::string FileDeleteDate = "1990-1-1";
+    int DisplayResult = 1;
+    int ConvertPDF = 0;
+    int DeleteDays = -1;  // the period of the current run in days; never stored
+    int ProxySelect = 1;  // 0 direct, 1 system settings, 2 manual
+    std::string ProxyAddress = "0.0.0.0";
+    std::string ProxyPort;
+    std::string ProxyList;
+    std::string PassPhrase = "r8k2mq4x9v3b";
+
+private:
+    void LoadPassword();
+    void SavePassword();
+};
+
+// Section and value names shared with the main window and the Explorer extension.
+extern const char kSettingsSection[];
+extern const char kTopMostWindowEntry[];

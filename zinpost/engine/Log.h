@@ -1,0 +1,35 @@
+#pragma once
+// The CSV log "log.csv": one statement form, LOG_WRITE, for all code of the
+// program. Lines below LOG_THRESHOLD are never written.
+#include <windows.h>
+#include <string>
+
+#ifndef LOG_THRESHOLD
+#define LOG_THRESHOLD 99
+#endif
+
+// Where a log statement stands; one constant record per statement, made the
+// first time the statement runs.
+struct LogCallSite {
+    std::string function;  // qualified name: "CTessalyWebAPI::AuthUserLogin"
+    std::string file;      // relative source path: ".\zinpost\engine\Log.cpp"
+    int line;
+};
+LogCallSite MakeLogCallSite(const char* prettyFunction, const char* file, int line);
+
+// Formats the message and the record text and hands the line to WriteLog.
+void LogRecord(const LogCallSite& site, int level, const char* format, ...) __attribute__((format(gnu_printf, 3, 4)));
+
+// Appends one line (date and time, level, message) to log.csv under the
+// named mutex "mutexLog" when `level` reaches LOG_THRESHOLD.
+void WriteLog(int level, std::string message);
+
+// The date-and-time column: "YYYY/MM/DD,hh:mm:ss.mmm,".
+std::string FormatLogTimestamp(const SYSTEMTIME& time);
+
+#define LOG_WRITE(level, ...)                                                              \
+    do {                                                                                   \
+        static const LogCallSite logCallSite_ =                                            \
+            MakeLogCallSite(__PRETTY_FUNCTION__, __FILE__, __LINE__);                      \
+        LogRecord(logCallSite_, (level), __VA_ARGS__);                                     \
+    } while (0)

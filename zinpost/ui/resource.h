@@ -1,0 +1,41 @@
+// Resource identifiers of zinpost.
+#pragma once
+
+// Version resource
+#define VS_VERSION_INFO_ID              1
+
+// Strings
+#define IDS_ABOUTBOX                    101
+#define IDS_LOCK_FAILED                 102
+#define IDS_APP_CAPTION                 104
+#define IDS_SOCKETS_INIT_FAILED         105
+#define IDS_NO_RESPONSE_DATA            107
+#define IDS_RESPONSE_PARSE_FAILED       108
+#define IDS_LOGIN_FAILED                109
+#define IDS_UPLOAD_FAILED               114
+#define IDS_SERVER_MESSAGE_UNREADABLE   115
+#define IDS_NO_UPLOAD_TARGET            116
+#define IDS_FOLDER_INFO_UNAVAILABLE     117
+#define IDS_NO_FOLDER_INFO              119
+#define IDS_CONNECTION_NOT_SET          120
+#define IDS_SERVER_URL_INVALID          121
+#define IDS_SERVER_SETTING_WRONG        122
+#define IDS_TOO_MANY_FILES              124
+#define IDS_FILE_TOO_LARGE              125
+#define IDS_LOGOUT_FAILED               127
+#define IDS_PERIOD_TOO_LONG             128
+#define IDS_PERIOD_SET_TO               129
+#define IDS_PERIOD_ERROR_CAPTION        130
+#define IDS_OS_NOT_SUPPORTED            131
+#define IDS_NOT_INSTALLED               135
+#define IDS_VERSION_NOT_SUPPORTED       138
+#define IDS_PDF_CONVERT_FAILED          144
+#define IDS_UPLOAD_CANCELLED            147
+#define IDS_PROXY_NOT_SET               149
+#define IDS_DIALOG_CREATE_FAILED        152
+#define IDS_PERIOD_INVALID              159
+#define IDS_PROXY_SETTING_WRONG         161
+#define IDS_PROXY_ENTER_ADDRESS_PORT    163
+#define IDS_SEND_FAILED                 166
+// Server error n has the text IDS_SERVER_ERROR_BASE + n.
+#define IDS_SERVER_ERROR_BASE           10000
