@@ -10,6 +10,23 @@ bool SingleLock::Lock(DWORD timeout) {
     return acquired;
 }
 
+bool SingleLock::LockHandlingSentMessages(DWORD timeout) {
+    const ULONGLONG deadline = GetTickCount64() + timeout;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD remaining = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+        const DWORD wait = MsgWaitForMultipleObjects(1, &m_semaphore, FALSE, remaining, QS_SENDMESSAGE);
+        if (wait == WAIT_OBJECT_0 + 1 && remaining > 0) {
+            MSG msg;
+            PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);  // handles the sent messages
+            continue;
+        }
+        const bool acquired = wait == WAIT_OBJECT_0;
+        m_acquired.store(acquired);
+        return acquired;
+    }
+}
+
 bool SingleLock::Unlock() {
     if (!m_acquired.exchange(false)) return true;
     return ReleaseSemaphore(m_semaphore, 1, nullptr) != FALSE;

@@ -30,6 +30,10 @@ public:
 
     // Waits at most `timeout` ms; true when the object was acquired.
     bool Lock(DWORD timeout = INFINITE);
+    // The same for a thread that owns windows: messages other threads send to
+    // them are handled meanwhile, so a worker updating a control cannot be
+    // stuck behind the wait. Posted messages and input stay queued.
+    bool LockHandlingSentMessages(DWORD timeout);
     // Releases the object only when the lock holds it.
     bool Unlock();
     bool IsLocked() const { return m_acquired.load(); }

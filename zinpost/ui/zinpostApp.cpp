@@ -1,0 +1,50 @@
+#include "zinpost/ui/zinpostApp.h"
+
+#include "zinpost/engine/Log.h"
+#include "zinpost/engine/Messages.h"
+#include "zinpost/ui/resource.h"
+#include "zinpost/ui/zinpostDlg.h"
+
+#include "framework/MessageBox.h"
+#include "framework/Text.h"
+
+#include <commctrl.h>
+#include <winsock2.h>
+
+namespace {
+// Constructed before the entry point, so the settings record exists before
+// any window; destroyed after every process-wide object created on first use.
+CzinpostApp theApp;
+}  // namespace
+
+CzinpostApp& TheApp() { return theApp; }
+
+CzinpostApp::CzinpostApp() : m_settings(&m_profile) {}
+
+int CzinpostApp::InitInstance() {
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), 0xFF};  // the Windows 95 classes
+    InitCommonControlsEx(&controls);
+
+    // Every message box of the program carries the program's caption.
+    fw::SetMessageBoxCaption(fw::AnsiToWide(LoadMessageById(IDS_APP_CAPTION)));
+
+    WSADATA wsa{};
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
+        fw::ShowMessageBoxAnsi(nullptr, LoadMessageById(IDS_SOCKETS_INIT_FAILED), MB_OK);
+        return 0;
+    }
+
+    m_profile.SetRegistryKey("KORVANTA");
+
+    {
+        CzinpostDlg dlg(&m_settings);
+        LOG_WRITE(1, "zinpost instant ----");
+        LOG_WRITE(1, "zinpost  ----[%d]", static_cast<int>(reinterpret_cast<INT_PTR>(&dlg)));
+        const INT_PTR response = dlg.DoModal(nullptr);
+        LOG_WRITE(1, "zinpost nResponse ----[%d]", static_cast<int>(response));
+        LOG_WRITE(1, "zinpost endend ----");
+    }  // the window's destructor logs the shared session out once more
+    m_hMainWnd = nullptr;
+    WSACleanup();
+    return 0;
+}
