@@ -88,7 +88,7 @@ unsigned CThreadAgent::PDFCheckThread(void* param) {
     const bool locked = agent->m_pdfCheckLock->Lock();
     LOG_WRITE(1, " End PDFCheckThread [%d]", locked ? 1 : 0);
     try {
-        COfficePDF::GetInstance()->checkEnableConverPDF();
+        COfficePDF::GetInstance().checkEnableConverPDF();
     } catch (...) {
         LOG_WRITE(4, "Failed PDFCheckThread:[%lu]", GetLastError());
     }
