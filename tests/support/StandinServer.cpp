@@ -20,7 +20,7 @@ constexpr DWORD kStartTimeoutMs = 30000;
 constexpr DWORD kStopTimeoutMs = 10000;
 constexpr DWORD kPollMs = 20;
 // A server left behind by a crashed test ends by itself.
-const char kIdleExitSeconds[] = "300";
+const char kIdleExitSeconds[] = "120";
 // Long enough for GET /requests?wait_ms=60000.
 constexpr DWORD kControlTimeoutMs = 70000;
 
