@@ -115,10 +115,73 @@ private:
 // new one (through a proxy, or to a door that now refuses).
 class OwnServerTest : public WebApiTest {
 protected:
+    static void SetUpTestSuite() {}
+    static void TearDownTestSuite() {}
     void SetUp() override { UseServer(own); }
 
     StandinServer own;
 };
+
+// --- The WinINet object layer ---
+
+TEST(InternetLayer, ParsesHttpAndHttpsUrls) {
+    fw::UrlParts url;
+    ASSERT_TRUE(fw::ParseHttpUrl("http://127.0.0.1:8080/api/", url));
+    EXPECT_EQ(url.scheme, INTERNET_SCHEME_HTTP);
+    EXPECT_EQ(url.host, "127.0.0.1");
+    EXPECT_EQ(url.port, 8080);
+    EXPECT_EQ(url.object, "/api/");
+    EXPECT_FALSE(url.IsSecure());
+
+    ASSERT_TRUE(fw::ParseHttpUrl("https://tessaly.example.jp/tessaly/api/", url));
+    EXPECT_TRUE(url.IsSecure());
+    EXPECT_EQ(url.host, "tessaly.example.jp");
+    EXPECT_EQ(url.port, INTERNET_DEFAULT_HTTPS_PORT);
+    EXPECT_EQ(url.object, "/tessaly/api/");
+
+    ASSERT_TRUE(fw::ParseHttpUrl("HTTP://Server/api/?tenant=7", url));
+    EXPECT_EQ(url.port, INTERNET_DEFAULT_HTTP_PORT);
+    EXPECT_EQ(url.object, "/api/?tenant=7");
+
+    // A blank in the path is escaped, as the browser would send it.
+    ASSERT_TRUE(fw::ParseHttpUrl("http://server/my api/", url));
+    EXPECT_EQ(url.object, "/my%20api/");
+
+    for (const char* bad : {"", "server/api/", "ftp://server/api/", "http://", "mailto:a@b"})
+        EXPECT_FALSE(fw::ParseHttpUrl(bad, url)) << bad;
+}
+
+TEST_F(OwnServerTest, FailingCallsThrowTheWinInetCode) {
+    fw::InternetSession session(nullptr, INTERNET_OPEN_TYPE_DIRECT);
+    server().SetListening("https", false);
+    fw::HttpConnection connection(session, "127.0.0.1", static_cast<INTERNET_PORT>(server().Port("https")));
+    fw::HttpRequest request(connection, "GET", "/api/authUserLogout", CTessalyWebAPI::kSecureRequestFlags);
+    try {
+        request.Send();
+        FAIL() << "sent to a closed port";
+    } catch (const fw::InternetException& e) {
+        EXPECT_EQ(e.Error(), static_cast<DWORD>(ERROR_INTERNET_CANNOT_CONNECT));
+        EXPECT_FALSE(e.Text().empty());
+    }
+}
+
+TEST_F(OwnServerTest, TheTlsDoorsFailWithoutTheCertificateOptions) {
+    // Proof that the doors really present bad certificates: only the options
+    // of the login let a request through.
+    fw::InternetSession session(nullptr, INTERNET_OPEN_TYPE_DIRECT);
+    for (const char* door : {"https", "https_expired", "https_wronghost"}) {
+        fw::HttpConnection connection(session, "127.0.0.1", static_cast<INTERNET_PORT>(server().Port(door)), nullptr,
+                                      nullptr, INTERNET_FLAG_SECURE);
+        fw::HttpRequest plain(connection, "GET", "/api/authUserLogout", INTERNET_FLAG_SECURE | INTERNET_FLAG_RELOAD);
+        EXPECT_THROW(plain.Send(), fw::InternetException) << door;
+
+        fw::HttpRequest ignoring(connection, "GET", "/api/authUserLogout", CTessalyWebAPI::kSecureRequestFlags);
+        CTessalyWebAPI::ApplyCertificateOptions(ignoring);
+        EXPECT_EQ(ignoring.QueryOptionDword(INTERNET_OPTION_SECURITY_FLAGS) & 0x3380u, 0x3380u);
+        ignoring.Send();
+        EXPECT_EQ(ignoring.StatusCode(), 200u) << door;
+    }
+}
 
 // --- What goes over the wire ---
 

@@ -139,7 +139,7 @@ StandinServer::StandinServer(const std::vector<std::string>& arguments) {
     if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
         throw std::runtime_error("cannot start the stand-in server: " + fw::SystemErrorText(GetLastError()));
     if (info.hThread) CloseHandle(info.hThread);
-    m_process = info.hProcess;
+    m_process.reset(info.hProcess);
 
     // The port file appears (whole) once every door listens.
     const ULONGLONG deadline = GetTickCount64() + kStartTimeoutMs;
@@ -147,7 +147,7 @@ StandinServer::StandinServer(const std::vector<std::string>& arguments) {
     while (ports.empty()) {
         ports = ReadFileBytes(portFile);
         if (!ports.empty()) break;
-        const bool exited = m_process && WaitForSingleObject(m_process, 0) == WAIT_OBJECT_0;
+        const bool exited = m_process && WaitForSingleObject(m_process.get(), 0) == WAIT_OBJECT_0;
         if (exited || GetTickCount64() > deadline) {
             Stop();
             throw std::runtime_error("the stand-in server did not start: " +
@@ -181,11 +181,8 @@ void StandinServer::Stop() {
     // The server removes its port file on the way out.
     const ULONGLONG deadline = GetTickCount64() + kStopTimeoutMs;
     while (FileExists(portFile) && GetTickCount64() < deadline) Sleep(kPollMs);
-    if (m_process) {
-        WaitForSingleObject(m_process, kStopTimeoutMs);
-        CloseHandle(m_process);
-        m_process = nullptr;
-    }
+    if (m_process) WaitForSingleObject(m_process.get(), kStopTimeoutMs);
+    m_process.reset();
     m_ports.clear();
     DeleteFileW(UnixPathForWindows(m_errorFile).c_str());
 }

@@ -9,6 +9,8 @@
 // The control API is spoken over plain Winsock, never through WinINet, so the
 // code under test and its proxy settings stay out of the way. All texts here
 // are UTF-8, as the server speaks them.
+#include "framework/WinHandle.h"
+
 #include <picojson.h>
 
 #include <map>
@@ -73,7 +75,9 @@ private:
     std::string m_errorFile;      // Unix path of the server's own output
     std::map<std::string, int> m_ports;
     std::string m_basePath;
-    void* m_process = nullptr;    // the server's process handle, when the platform gives one
+    // The server's process; Wine gives no handle for a Linux program, and
+    // then the port file tells when it has gone.
+    fw::UniqueKernelHandle m_process;
 };
 
 // --- Reading what the server recorded ---
