@@ -1,7 +1,9 @@
 #pragma once
-// Redirects HKEY_CURRENT_USER of this process to a fresh private key for the
-// lifetime of the object, so tests use the real registry without touching
-// the user's settings or each other's.
+// Redirects a predefined registry root of this process (HKEY_CURRENT_USER
+// unless told otherwise; also HKEY_CLASSES_ROOT or HKEY_LOCAL_MACHINE) to a
+// fresh private key for the lifetime of the object, so tests use the real
+// registry without touching the user's settings, the machine's classes or
+// each other's.
 #include <windows.h>
 #include <string>
 
@@ -9,16 +11,20 @@ namespace testing_support {
 
 class RegistrySandbox {
 public:
-    RegistrySandbox();
+    explicit RegistrySandbox(HKEY redirected = HKEY_CURRENT_USER);
     ~RegistrySandbox();
     RegistrySandbox(const RegistrySandbox&) = delete;
     RegistrySandbox& operator=(const RegistrySandbox&) = delete;
 
-    // The real key that stands in for HKEY_CURRENT_USER.
+    // The real key that stands in for the root, below HKEY_CURRENT_USER as it
+    // was when the sandbox was made.
     const std::wstring& RealPath() const { return m_path; }
 
 private:
+    HKEY m_redirected;
+    std::wstring m_name;
     std::wstring m_path;
+    HKEY m_parent = nullptr;
     HKEY m_root = nullptr;
 };
 
