@@ -1,6 +1,5 @@
-// The extension's COM-free parts, called directly: the entry text, the
-// command line, buffer cutting, the settings values and the registry
-// script runner.
+// The extension's COM-free parts, called directly where the DLL cannot
+// reach them: damaged or hostile inputs and the registry script runner.
 #include "ZinExt/Registrar.h"
 #include "ZinExt/ZinExtMenu.h"
 #include "ZinExt/ZinExtSettings.h"
@@ -18,24 +17,8 @@ using testing_support::RegistrySandbox;
 
 namespace {
 
-std::vector<zinext::PathSlot> Slots(const std::vector<std::wstring>& paths) {
-    std::vector<zinext::PathSlot> slots(paths.size());
-    for (size_t i = 0; i < paths.size(); ++i) zinext::CopyCutW(paths[i], slots[i].text, std::size(slots[i].text));
-    return slots;
-}
-
-TEST(MenuLogic, EntryTextNamesTheFolder) {
-    EXPECT_EQ(zinext::MenuText(L"営業部 資料"), L"Tessaly「営業部 資料」に登録する");
-}
-
-TEST(MenuLogic, CommandLineQuotesEveryPathAndEndsWithOneBlank) {
-    EXPECT_EQ(zinext::BuildCommandLine(nullptr, 0), L"");
-    auto one = Slots({L"C:\\書類 2024\\見積書.xlsx"});
-    EXPECT_EQ(zinext::BuildCommandLine(one.data(), 1), L"\"C:\\書類 2024\\見積書.xlsx\" ");
-    auto three = Slots({L"C:\\a b.txt", L"D:\\c.pdf", L"\\\\server\\share\\d.doc"});
-    EXPECT_EQ(zinext::BuildCommandLine(three.data(), 3),
-              L"\"C:\\a b.txt\" \"D:\\c.pdf\" \"\\\\server\\share\\d.doc\" ");
-}
+// The paths themselves, their quoting and the limit are checked through the
+// DLL (ContextMenuTest); here what cannot be reached from outside.
 
 TEST(MenuLogic, CommandLineReadsNoFurtherThanAPathCanBe) {
     std::vector<zinext::PathSlot> slots(2);
@@ -45,46 +28,26 @@ TEST(MenuLogic, CommandLineReadsNoFurtherThanAPathCanBe) {
               L"\"" + std::wstring(259, L'x') + L"\" \"C:\\next.txt\" ");
 }
 
-TEST(MenuLogic, AHundredFilesAreAllowedAndNoMore) {
-    EXPECT_FALSE(zinext::TooManyFiles(1));
-    EXPECT_FALSE(zinext::TooManyFiles(100));
-    EXPECT_TRUE(zinext::TooManyFiles(101));
-}
-
-TEST(MenuLogic, CopiesAreCutToTheBufferWithTheirTerminator) {
-    wchar_t wide[8];
-    wmemset(wide, L'#', 8);
-    EXPECT_TRUE(zinext::CopyCutW(L"Upload to Tessaly server.", wide, 7));
-    EXPECT_STREQ(wide, L"Upload");
-    EXPECT_EQ(wide[7], L'#');
-    EXPECT_FALSE(zinext::CopyCutW(L"x", wide, 0));
-
+TEST(MenuLogic, AnsiCutsNeverKeepHalfACharacter) {
     char narrow[8];
     memset(narrow, '#', 8);
-    EXPECT_TRUE(zinext::CopyCutA("Upload to", 932, narrow, 4));
-    EXPECT_STREQ(narrow, "Upl");
-    EXPECT_EQ(narrow[4], '#');
-    // "あい" in code page 932: a cut never keeps half of a character.
+    // "あい" in code page 932.
     EXPECT_TRUE(zinext::CopyCutA("\x82\xA0\x82\xA2", 932, narrow, 4));
     EXPECT_STREQ(narrow, "\x82\xA0");
+    EXPECT_EQ(narrow[4], '#');
+    EXPECT_FALSE(zinext::CopyCutA("x", 932, narrow, 0));
 }
 
-TEST(MenuLogic, EntryGoesBetweenTwoSeparatorsAtTheIndex) {
+TEST(MenuLogic, AnIndexPastTheEndAppendsTheEntryWithItsSeparators) {
     HMENU menu = CreatePopupMenu();
     ASSERT_TRUE(menu);
     AppendMenuW(menu, MF_STRING, 1, L"開く");
-    AppendMenuW(menu, MF_STRING, 2, L"削除");
-    ASSERT_TRUE(zinext::InsertMenuEntry(menu, 1, 77, L"entry", nullptr));
-    ASSERT_EQ(GetMenuItemCount(menu), 5);
+    ASSERT_TRUE(zinext::InsertMenuEntry(menu, 0xFFFFFFFF, 78, L"entry", nullptr));
+    ASSERT_EQ(GetMenuItemCount(menu), 4);
     EXPECT_EQ(GetMenuItemID(menu, 0), 1u);
     EXPECT_EQ(GetMenuState(menu, 1, MF_BYPOSITION) & MF_SEPARATOR, static_cast<UINT>(MF_SEPARATOR));
-    EXPECT_EQ(GetMenuItemID(menu, 2), 77u);
+    EXPECT_EQ(GetMenuItemID(menu, 2), 78u);
     EXPECT_EQ(GetMenuState(menu, 3, MF_BYPOSITION) & MF_SEPARATOR, static_cast<UINT>(MF_SEPARATOR));
-    EXPECT_EQ(GetMenuItemID(menu, 4), 2u);
-    // An index past the end appends, the three items staying together.
-    ASSERT_TRUE(zinext::InsertMenuEntry(menu, 0xFFFFFFFF, 78, L"entry", nullptr));
-    ASSERT_EQ(GetMenuItemCount(menu), 8);
-    EXPECT_EQ(GetMenuItemID(menu, 6), 78u);
     DestroyMenu(menu);
 }
 
@@ -102,16 +65,6 @@ protected:
     RegistrySandbox sandbox;
     fw::UniqueHKey key;
 };
-
-TEST_F(SettingsValues, AnsiTextOfTheProgramReadsAsUnicode) {
-    ASSERT_EQ(GetACP(), 932u) << "the tests run on a Japanese system";
-    const char folder[] = "\x89\x63\x8B\xC6\x95\x94";  // "営業部" as zinpost stores it
-    ASSERT_EQ(RegSetValueExA(key.get(), "FolderName", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder), sizeof folder),
-              ERROR_SUCCESS);
-    std::wstring value;
-    ASSERT_TRUE(zinext::ReadStringValue(key.get(), L"FolderName", zinext::kNoLengthLimit, value));
-    EXPECT_EQ(value, L"営業部");
-}
 
 TEST_F(SettingsValues, ValuesWithoutTerminatorTooLongOrOfAnotherTypeAreSafe) {
     const wchar_t unterminated[] = {L'資', L'料'};
