@@ -1,9 +1,8 @@
 #pragma once
-// Redirects a predefined registry root of this process (HKEY_CURRENT_USER
-// unless told otherwise; also HKEY_CLASSES_ROOT or HKEY_LOCAL_MACHINE) to a
-// fresh private key for the lifetime of the object, so tests use the real
-// registry without touching the user's settings, the machine's classes or
-// each other's.
+// Redirects HKEY_CURRENT_USER (or another predefined root, such as
+// HKEY_LOCAL_MACHINE) of this process to a fresh private key for the
+// lifetime of the object, so tests use the real registry without touching
+// the user's settings, the machine's, or each other's.
 #include <windows.h>
 #include <string>
 
@@ -11,20 +10,17 @@ namespace testing_support {
 
 class RegistrySandbox {
 public:
-    explicit RegistrySandbox(HKEY redirected = HKEY_CURRENT_USER);
+    explicit RegistrySandbox(HKEY root = HKEY_CURRENT_USER);
     ~RegistrySandbox();
     RegistrySandbox(const RegistrySandbox&) = delete;
     RegistrySandbox& operator=(const RegistrySandbox&) = delete;
 
-    // The real key that stands in for the root, below HKEY_CURRENT_USER as it
-    // was when the sandbox was made.
+    // The real key (below the real HKEY_CURRENT_USER) that stands in for the root.
     const std::wstring& RealPath() const { return m_path; }
 
 private:
-    HKEY m_redirected;
-    std::wstring m_name;
+    HKEY m_predefined;
     std::wstring m_path;
-    HKEY m_parent = nullptr;
     HKEY m_root = nullptr;
 };
 
