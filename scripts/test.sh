@@ -10,6 +10,9 @@ scripts/setup.sh
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw -j2
 
+# The stand-in server's own checks (plain Python, no Wine).
+python3 -m unittest discover -s tools/standin/tests -t tools
+
 source scripts/wine-env.sh
 cleanup() {
   wineserver -k 2>/dev/null || true
