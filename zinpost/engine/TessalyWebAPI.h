@@ -8,6 +8,8 @@
 // record (GetAppSettings) at the moment of the call. The logged-in session
 // and connection belong to the caller (the shared server session), which
 // hands its holders to login and logout and the connection to every request.
+#include "zinpost/engine/UploadTypes.h"
+
 #include "framework/Internet.h"
 
 #include <memory>
@@ -46,6 +48,19 @@ public:
     // are destroyed and both holders emptied in either case; with an empty
     // holder or no message text nothing is sent and nothing is touched.
     int AuthUserLogout(InternetSessionHolder& session, HttpConnectionHolder& connection, std::string* message);
+
+    // Fetches the content-group listing on the connection of the login. 1
+    // with the answer body in *response when the server answered 200 with a
+    // body; 0 otherwise, with the detail (if any) in *message.
+    int ManageContentGroups(fw::HttpConnection* connection, fw::InternetSession* session, std::string* response,
+                            std::string* message);
+
+    // Sends one file into a content group as a multipart POST, in blocks,
+    // with progress, cancel and retries. Returns "" when the server stored
+    // the file, otherwise the text to show for it. Without connection,
+    // session or message text nothing is sent and the text is not empty.
+    std::string UploadContentFile(fw::HttpConnection* connection, fw::InternetSession* session, UploadParams params,
+                                  UploadProgressContext progress, std::string* message);
 
     // --- What the operations share ---
 
