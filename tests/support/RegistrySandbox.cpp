@@ -6,7 +6,7 @@
 
 namespace testing_support {
 
-RegistrySandbox::RegistrySandbox() {
+RegistrySandbox::RegistrySandbox(HKEY root) : m_predefined(root) {
     static std::atomic<int> counter{0};
     m_path = L"Software\\ZinpostTests\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
              std::to_wstring(++counter);
@@ -14,12 +14,12 @@ RegistrySandbox::RegistrySandbox() {
     if (RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &m_root,
                         nullptr) != ERROR_SUCCESS)
         throw std::runtime_error("sandbox key not created");
-    if (RegOverridePredefKey(HKEY_CURRENT_USER, m_root) != ERROR_SUCCESS)
-        throw std::runtime_error("HKEY_CURRENT_USER not redirected");
+    if (RegOverridePredefKey(m_predefined, m_root) != ERROR_SUCCESS)
+        throw std::runtime_error("registry root not redirected");
 }
 
 RegistrySandbox::~RegistrySandbox() {
-    RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    RegOverridePredefKey(m_predefined, nullptr);
     RegCloseKey(m_root);
     RegDeleteTreeW(HKEY_CURRENT_USER, m_path.c_str());
 }

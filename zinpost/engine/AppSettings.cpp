@@ -6,6 +6,7 @@
 
 #include "framework/Text.h"
 
+#include <atomic>
 #include <vector>
 
 const char kSettingsSection[] = "Settings";
@@ -13,7 +14,11 @@ const char kTopMostWindowEntry[] = "TopMostWindow";
 
 namespace {
 constexpr int kSelectFileDeleteAbsent = -100;
-}
+std::atomic<CAppSettings*> g_appSettings{nullptr};
+}  // namespace
+
+CAppSettings* GetAppSettings() { return g_appSettings.load(); }
+void SetAppSettings(CAppSettings* settings) { g_appSettings.store(settings); }
 
 CAppSettings::CAppSettings(fw::Profile* application) : m_pApp(application) {}
 

@@ -45,3 +45,9 @@ private:
 // Section and value names shared with the main window and the Explorer extension.
 extern const char kSettingsSection[];
 extern const char kTopMostWindowEntry[];
+
+// The process's settings record. The application object registers the record
+// it owns at start-up (a test registers its own); the engine reads it at the
+// moment of each call. Null until registered.
+CAppSettings* GetAppSettings();
+void SetAppSettings(CAppSettings* settings);

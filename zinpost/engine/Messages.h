@@ -9,6 +9,8 @@ extern const char kUnknownErrorText[];
 
 // The text of string `id` of the program file, or kUnknownErrorText.
 std::string LoadMessageById(UINT id);
+// The text of string `id`; false when the string table has none.
+bool TryLoadMessageById(UINT id, std::string& text);
 // Shows string `id` with the stop icon and OK only; returns the box's result.
 int ShowMessageById(UINT id);
 // Shows the system's text for the calling thread's last error the same way

@@ -1,0 +1,299 @@
+#include "zinpost/engine/TessalyWebAPI.h"
+
+#include "zinpost/engine/AppSettings.h"
+#include "zinpost/engine/Json.h"
+#include "zinpost/engine/Log.h"
+#include "zinpost/engine/Messages.h"
+#include "zinpost/engine/TextEncoding.h"
+#include "zinpost/ui/resource.h"
+
+#include "framework/Text.h"
+
+#include <cstdlib>
+
+namespace {
+
+const char kAppName[] = "Tessaly Sendlet";
+const char kFormHeader[] = "Content-type: application/x-www-form-urlencoded";
+const char kMasked[] = "******";
+const char kHttpStatusText[] =
+    "正しいURLが入力されているか確認して下さい。管理サーバがダウンしている場合もあります。(StatusCode %d)";
+const char kUnknownServerErrorText[] = "サーバーから不明なエラーコード(%d)が返されました。";
+constexpr int kServerErrorBaseId = 10000;
+// A proxy that keeps asking for credentials gets three chances.
+constexpr int kProxyAuthPasses = 3;
+constexpr DWORD kReadStep = 128;
+
+// The login form. The traced form masks the password, the device key and the
+// device name; the user name shows as sent, URL-encoded.
+std::string LoginForm(const CAppSettings& settings, const std::string& deviceKey, bool masked) {
+    return JoinForm({
+        {"username", UrlEncode(settings.User)},
+        {"password", masked ? kMasked : UrlEncode(settings.Password)},
+        {"app_name", kAppName},
+        {"app_ver", GetAppVersionText()},
+        {"device_key", masked ? kMasked : deviceKey},
+        {"deviceName", masked ? kMasked : kDeviceName},
+    });
+}
+
+// Opens the login request, applies the certificate options and sends the form.
+std::unique_ptr<fw::HttpRequest> SendLogin(const fw::HttpConnection& connection, const fw::UrlParts& url,
+                                           const std::string& form) {
+    auto request = CTessalyWebAPI::OpenRequest(connection, "POST", url, CTessalyWebAPI::kLoginEndpoint,
+                                               CTessalyWebAPI::RequestFlagsFor(url));
+    CTessalyWebAPI::ApplyCertificateOptions(*request);
+    request->Send(kFormHeader, form.data(), static_cast<DWORD>(form.size()));
+    return request;
+}
+
+int HandleIdentity(HINTERNET handle) { return static_cast<int>(reinterpret_cast<INT_PTR>(handle)); }
+
+}  // namespace
+
+int CTessalyWebAPI::AuthUserLogin(InternetSessionHolder& session, std::string* message,
+                                  HttpConnectionHolder& connection) {
+    LOG_WRITE(1, "LOGIN: process start");
+    if (!message) {
+        LOG_WRITE(4, "ErrorMessage is null");
+        return 0;
+    }
+    // The caller hands empty holders; anything left in them would be lost.
+    connection.reset();
+    session.reset();
+
+    int result = 0;
+    std::string detail;
+    std::unique_ptr<fw::HttpRequest> request;
+    const CAppSettings* settings = GetAppSettings();
+    fw::UrlParts url;
+    if (!settings || !ParseServerUrl(settings->Server, url)) {
+        detail = LoadMessageById(IDS_SERVER_URL_INVALID);
+    } else {
+        LOG_WRITE(1, "url:%s", settings->Server.c_str());
+        try {
+            switch (settings->ProxySelect) {
+            case 0:
+                session = std::make_unique<fw::InternetSession>(nullptr, INTERNET_OPEN_TYPE_DIRECT);
+                break;
+            case 1:
+                session = std::make_unique<fw::InternetSession>(nullptr, INTERNET_OPEN_TYPE_PRECONFIG);
+                break;
+            case 2:
+                if (settings->ProxyAddress.empty() || settings->ProxyPort.empty()) {
+                    detail = LoadMessageById(IDS_PROXY_NOT_SET);
+                } else {
+                    const std::string proxy =
+                        fw::Format("%s:%s", settings->ProxyAddress.c_str(), settings->ProxyPort.c_str());
+                    const std::string bypass = fw::Format("%s", settings->ProxyList.c_str());
+                    LOG_WRITE(2, "INTERNET_OPEN_TYPE_PROXY,  %s ex[%s]", proxy.c_str(), bypass.c_str());
+                    session = std::make_unique<fw::InternetSession>(nullptr, INTERNET_OPEN_TYPE_PROXY,
+                                                                    proxy.c_str(), bypass.c_str());
+                }
+                break;
+            default:  // no session; the failure has no detail
+                break;
+            }
+            if (session) {
+                connection = std::make_unique<fw::HttpConnection>(*session, url.host, url.port, nullptr, nullptr,
+                                                                  url.IsSecure() ? INTERNET_FLAG_SECURE : 0);
+                // Computed once per login, never stored.
+                const std::string deviceKey = MakeDeviceKey();
+                const std::string form = LoginForm(*settings, deviceKey, false);
+                request = SendLogin(*connection, url, form);
+                LOG_WRITE(2, "Login : SendData=%s", LoginForm(*settings, deviceKey, true).c_str());
+
+                DWORD status = request->StatusCode();
+                LOG_WRITE(2, "Login : HTTP StatusCode[%d]", static_cast<int>(status));
+                if (status == HTTP_STATUS_PROXY_AUTH_REQ) {
+                    for (int pass = 0; pass < kProxyAuthPasses; ++pass) {
+                        // The platform's dialog asks for the proxy credentials
+                        // and keeps them for the next request.
+                        const DWORD answer = request->ErrorDialog(
+                            GetDesktopWindow(), ERROR_INTERNET_INCORRECT_PASSWORD,
+                            FLAGS_ERROR_UI_FLAGS_GENERATE_DATA | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS);
+                        if (answer != ERROR_INTERNET_FORCE_RETRY) break;
+                        request.reset();
+                        request = SendLogin(*connection, url, form);
+                        status = request->StatusCode();
+                        LOG_WRITE(2, "Login retry : HTTP StatusCode=%d", static_cast<int>(status));
+                        if (status == HTTP_STATUS_OK) break;
+                        detail = HttpStatusMessage(status);
+                    }
+                }
+                if (status != HTTP_STATUS_OK) {
+                    detail = HttpStatusMessage(status);
+                } else {
+                    const std::string body = ReadResponseText(*request);
+                    LOG_WRITE(2, "Login : ResponseData=%s", body.c_str());
+                    const Answer answer = ReadAnswer(body);
+                    if (answer.accepted) {
+                        result = 1;
+                    } else {
+                        detail = answer.detail;
+                    }
+                }
+            }
+        } catch (const fw::InternetException& e) {
+            detail = fw::Format("%s : InternetException(%d)", e.Text().c_str(), static_cast<int>(e.Error()));
+        }
+    }
+
+    request.reset();
+    if (!result) {
+        const std::string heading = LoadMessageById(IDS_LOGIN_FAILED);
+        *message = fw::Format("%s\n%s", heading.c_str(), detail.c_str());
+        LOG_WRITE(1, "LOGIN:ログイン失敗%s:%s", heading.c_str(), detail.c_str());
+        connection.reset();
+        session.reset();
+    }
+    LOG_WRITE(1, "LOGIN: process end Int[%d], Http[%d]", Identity(session), Identity(connection));
+    return result;
+}
+
+int CTessalyWebAPI::AuthUserLogout(InternetSessionHolder& session, HttpConnectionHolder& connection,
+                                   std::string* message) {
+    LOG_WRITE(1, "ServerLogout start ----Int[%d], http[%d]", Identity(session), Identity(connection));
+    if (!session || !connection) {
+        LOG_WRITE(1, "NOT Session Instance Error");
+        return 0;
+    }
+    if (!message) {
+        LOG_WRITE(4, "ErrorMessage is null");
+        return 0;
+    }
+
+    int result = 0;
+    std::string detail;
+    std::unique_ptr<fw::HttpRequest> request;
+    const CAppSettings* settings = GetAppSettings();
+    fw::UrlParts url;
+    try {
+        // An unparsable URL sends nothing; the failure has no detail.
+        if (settings && ParseServerUrl(settings->Server, url)) {
+            request = OpenRequest(*connection, "GET", url, kLogoutEndpoint, RequestFlagsFor(url));
+            ApplyCertificateOptions(*request);
+            LOG_WRITE(1, "LOGOUT : SendRequest");
+            request->Send();
+
+            const DWORD status = request->StatusCode();
+            LOG_WRITE(2, "LOGOUT : HTTP StatusCode[%d]", static_cast<int>(status));
+            if (status != HTTP_STATUS_OK) {
+                detail = HttpStatusMessage(status);
+            } else {
+                const std::string body = ReadResponseText(*request);
+                LOG_WRITE(2, "LOGOUT : ResponseData[%s]", body.c_str());
+                const Answer answer = ReadAnswer(body);
+                if (answer.parsed) LOG_WRITE(0, "LOGOUT:strSuccess[%s]", answer.success.c_str());
+                if (answer.accepted) {
+                    result = 1;
+                } else {
+                    detail = answer.detail;
+                    if (answer.parsed) LOG_WRITE(1, "LOGOUT:strErrno%s", answer.errnoText.c_str());
+                }
+            }
+        }
+    } catch (const fw::InternetException& e) {
+        LOG_WRITE(4, "LOGOUT:CInternetException");
+        detail = fw::Format("InetException:%d", static_cast<int>(e.Error()));
+    } catch (const fw::InvalidArgException&) {
+        LOG_WRITE(4, "LOGOUT:CInvalidArgException");
+    }
+
+    // The session ends here whatever the server said.
+    request.reset();
+    connection.reset();
+    session.reset();
+    if (!result) {
+        const std::string heading = LoadMessageById(IDS_LOGOUT_FAILED);
+        *message = fw::Format("%s\n%s", heading.c_str(), detail.c_str());
+        LOG_WRITE(2, "%s:%s ", heading.c_str(), detail.c_str());
+    }
+    LOG_WRITE(1, "LOGOUT:ServerLogout finish ----");
+    return result;
+}
+
+std::string CTessalyWebAPI::ServerErrorMessage(int code) {
+    std::string text;
+    // Only the server's range of the string table: a negative or huge code
+    // must not reach the program's other strings.
+    if (code >= 0 && code <= 0xFFFF - kServerErrorBaseId &&
+        TryLoadMessageById(static_cast<UINT>(kServerErrorBaseId + code), text)) {
+        for (char& c : text)
+            if (c == '\n') c = '/';
+        return text;
+    }
+    return fw::Format(kUnknownServerErrorText, code);
+}
+
+std::string CTessalyWebAPI::HttpStatusMessage(DWORD status) {
+    return fw::Format(kHttpStatusText, static_cast<int>(status));
+}
+
+std::string CTessalyWebAPI::ReadResponseText(fw::HttpRequest& request) {
+    // Line by line, each without its line feed, joined with nothing between.
+    std::string text;
+    char buffer[kReadStep];
+    for (DWORD read; (read = request.Read(buffer, sizeof buffer)) > 0;) {
+        for (DWORD i = 0; i < read; ++i)
+            if (buffer[i] != '\n') text += buffer[i];
+    }
+    return text;
+}
+
+std::string CTessalyWebAPI::LastErrorText() { return fw::SystemErrorText(GetLastError()); }
+
+bool CTessalyWebAPI::ParseServerUrl(const std::string& server, fw::UrlParts& url) {
+    return fw::ParseHttpUrl(server, url);
+}
+
+DWORD CTessalyWebAPI::RequestFlagsFor(const fw::UrlParts& url) {
+    return url.IsSecure() ? kSecureRequestFlags : kPlainRequestFlags;
+}
+
+std::unique_ptr<fw::HttpRequest> CTessalyWebAPI::OpenRequest(const fw::HttpConnection& connection, const char* verb,
+                                                             const fw::UrlParts& url, const char* endpoint,
+                                                             DWORD flags) {
+    // No separator is inserted: the configured URL ends with "/".
+    return std::make_unique<fw::HttpRequest>(connection, verb, url.object + endpoint, flags, "HTTP/1.0", 1);
+}
+
+void CTessalyWebAPI::ApplyCertificateOptions(fw::HttpRequest& request) {
+    const DWORD flags = request.QueryOptionDword(INTERNET_OPTION_SECURITY_FLAGS);
+    request.SetOptionDword(INTERNET_OPTION_SECURITY_FLAGS, flags | kIgnoredCertificateProblems);
+}
+
+CTessalyWebAPI::Answer CTessalyWebAPI::ReadAnswer(const std::string& body) {
+    Answer answer;
+    if (body.empty()) {
+        answer.detail = LoadMessageById(IDS_NO_RESPONSE_DATA);
+        return answer;
+    }
+    picojson::value document;
+    std::string error;
+    if (!json::Parse(body, document, error)) {
+        answer.detail = LoadMessageById(IDS_RESPONSE_PARSE_FAILED);
+        return answer;
+    }
+    answer.parsed = true;
+    // A "result" that is missing or not an object reads as one without
+    // members: a failure with the code 0.
+    const picojson::value& outcome = json::Member(document, "result");
+    answer.success = json::MemberText(outcome, "success");
+    answer.accepted = answer.success.compare(0, 4, "true") == 0;
+    if (!answer.accepted) {
+        answer.errnoText = json::MemberText(outcome, "errno");
+        // Leading decimal digits: 6, 6.000000 and "6" all read as 6.
+        const int code = static_cast<int>(std::strtol(answer.errnoText.c_str(), nullptr, 10));
+        answer.detail = ServerErrorMessage(code);
+    }
+    return answer;
+}
+
+int CTessalyWebAPI::Identity(const InternetSessionHolder& session) {
+    return session ? HandleIdentity(session->Handle()) : 0;
+}
+
+int CTessalyWebAPI::Identity(const HttpConnectionHolder& connection) {
+    return connection ? HandleIdentity(connection->Handle()) : 0;
+}

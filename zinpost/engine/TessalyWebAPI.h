@@ -1,0 +1,90 @@
+#pragma once
+// The client of the Tessaly server's web API, and what its operations share:
+// endpoint addresses below the configured server URL, the Internet session
+// with its proxy modes, the request flags and certificate options, the JSON
+// answer envelope, the HTTP status rule and the server's error messages.
+//
+// The class keeps no state: every operation reads the process's settings
+// record (GetAppSettings) at the moment of the call. The logged-in session
+// and connection belong to the caller (the shared server session), which
+// hands its holders to login and logout and the connection to every request.
+#include "framework/Internet.h"
+
+#include <memory>
+#include <string>
+
+class CAppSettings;
+
+using InternetSessionHolder = std::unique_ptr<fw::InternetSession>;
+using HttpConnectionHolder = std::unique_ptr<fw::HttpConnection>;
+
+class CTessalyWebAPI {
+public:
+    // Request flag sets. Plain: INTERNET_FLAG_NO_CACHE_WRITE and
+    // INTERNET_FLAG_KEEP_CONNECTION. Secure adds INTERNET_FLAG_SECURE, the
+    // two certificate-ignore flags, INTERNET_FLAG_PRAGMA_NOCACHE and
+    // INTERNET_FLAG_CACHE_ASYNC.
+    static constexpr DWORD kPlainRequestFlags = 0x04400000;
+    static constexpr DWORD kSecureRequestFlags = 0x04C03180;
+    // OR-ed into every request's security flags: ignore revocation, unknown
+    // CA, wrong usage, wrong host name and dates. No certificate problem ever
+    // stops a request.
+    static constexpr DWORD kIgnoredCertificateProblems = 0x3380;
+
+    static constexpr char kLoginEndpoint[] = "authUserLogin";
+    static constexpr char kLogoutEndpoint[] = "authUserLogout";
+
+    // Logs in with the server, user and password of the settings. 1 when the
+    // server accepted: both holders then hold the open session and
+    // connection, whose cookies authorise the later requests. 0 otherwise:
+    // both holders are empty and *message holds the failure text. Without a
+    // message text nothing happens and the result is 0.
+    int AuthUserLogin(InternetSessionHolder& session, std::string* message, HttpConnectionHolder& connection);
+
+    // Logs out on the connection of the login. 1 when the server accepted, 0
+    // otherwise with the failure text in *message. The session and connection
+    // are destroyed and both holders emptied in either case; with an empty
+    // holder or no message text nothing is sent and nothing is touched.
+    int AuthUserLogout(InternetSessionHolder& session, HttpConnectionHolder& connection, std::string* message);
+
+    // --- What the operations share ---
+
+    // The message for a server error code: string 10000 + code with every
+    // line feed made "/", or the unknown-code text.
+    static std::string ServerErrorMessage(int code);
+    // "...(StatusCode %d)": every answer whose status is not 200.
+    static std::string HttpStatusMessage(DWORD status);
+    // The whole answer body; the line feeds are dropped (a carriage return
+    // before one stays). Empty for an empty body.
+    static std::string ReadResponseText(fw::HttpRequest& request);
+    // The system's text for the calling thread's last error; empty when none.
+    static std::string LastErrorText();
+
+    // Splits the configured server URL; false when it cannot be parsed.
+    static bool ParseServerUrl(const std::string& server, fw::UrlParts& url);
+    // The flag set for login, logout and upload: secure for https.
+    static DWORD RequestFlagsFor(const fw::UrlParts& url);
+    // Opens a request for `endpoint`: its path is the URL path followed
+    // directly by the endpoint name, HTTP/1.0, context 1.
+    static std::unique_ptr<fw::HttpRequest> OpenRequest(const fw::HttpConnection& connection, const char* verb,
+                                                        const fw::UrlParts& url, const char* endpoint,
+                                                        DWORD flags);
+    // Reads the request's security flags, ORs kIgnoredCertificateProblems
+    // in and writes them back; before every send.
+    static void ApplyCertificateOptions(fw::HttpRequest& request);
+
+    // The answer envelope {"result": {"success": ..., "errno": ...}} of
+    // login, logout and upload.
+    struct Answer {
+        bool accepted = false;  // "success" reads as text starting with "true"
+        bool parsed = false;    // the body was JSON
+        std::string success;    // "success" as text (ANSI), when parsed
+        std::string errnoText;  // "errno" as text (ANSI), when parsed and not accepted
+        std::string detail;     // for the user when not accepted: message 107, 108 or the server's
+    };
+    static Answer ReadAnswer(const std::string& body);
+
+    // How session and connection are named in traces: their handle values.
+    static int Identity(const InternetSessionHolder& session);
+    static int Identity(const HttpConnectionHolder& connection);
+};
