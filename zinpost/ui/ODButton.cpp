@@ -37,3 +37,12 @@ void CODButton::DrawItem(const DRAWITEMSTRUCT& item) const {
     SelectObject(memory.get(), oldBrush);
     SelectObject(memory.get(), oldBitmap);
 }
+
+bool CODButton::OnMessage(UINT message, WPARAM, LPARAM lParam, LRESULT&) {
+    if (message == WM_SETTEXT) {
+        const auto* text = reinterpret_cast<const wchar_t*>(lParam);
+        m_strText = text ? text : L"";
+        InvalidateRect(Hwnd(), nullptr, FALSE);
+    }
+    return false;  // the window keeps its text too
+}

@@ -7,9 +7,13 @@
 
 class CODButton : public fw::Control {
 public:
+    // The text set on the window (SetWindowText) is the text shown as well.
     void SetText(const wchar_t* text, size_t length) { m_strText.assign(text, length); }
     const std::wstring& Text() const { return m_strText; }
     void DrawItem(const DRAWITEMSTRUCT& item) const;
+
+protected:
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
 private:
     std::wstring m_strText;

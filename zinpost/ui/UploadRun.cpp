@@ -2,12 +2,30 @@
 // thread) and the worker body (upload thread).
 #include "zinpost/ui/zinpostDlg.h"
 
+#include "common/DisplayResultApi.h"
+#include "zinpost/engine/CommServer.h"
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
+#include "zinpost/engine/OfficePDF.h"
 #include "zinpost/engine/UploadRun.h"
 #include "zinpost/ui/resource.h"
 
+#include "framework/Exceptions.h"
+#include "framework/MessageBox.h"
 #include "framework/Profile.h"
+#include "framework/Text.h"
+#include "framework/WinHandle.h"
+
+#include <commctrl.h>
+
+namespace {
+// The reason given for a file whose path has a piece longer than 259 characters.
+std::string PathTooLongText() {
+    std::string text = fw::SystemErrorText(ERROR_FILENAME_EXCED_RANGE);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text.empty() ? kUnknownErrorText : text;
+}
+}  // namespace
 
 void CzinpostDlg::OnDropFiles(HDROP drop) {
     struct DropRelease {
@@ -132,7 +150,7 @@ bool CzinpostDlg::UploadOneFile(UploadEntry& entry, int index, const UploadProgr
         params.title = parts.name;
         params.path = entry.Path;
         CCommServer server;
-        error = server.UploadContentFile(params, progress, error);
+        error = server.UploadContentFile(params, progress, &error);
     }
     removeConvertedPdf();
 

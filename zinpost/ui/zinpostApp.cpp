@@ -1,5 +1,6 @@
 #include "zinpost/ui/zinpostApp.h"
 
+#include "zinpost/engine/FolderListing.h"
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
 #include "zinpost/ui/resource.h"
@@ -19,9 +20,17 @@ CzinpostApp theApp;
 
 CzinpostApp& TheApp() { return theApp; }
 
-CzinpostApp::CzinpostApp() : m_settings(&m_profile) {}
+CzinpostApp::CzinpostApp() : m_settings(&m_profile) {
+    SetAppSettings(&m_settings);
+    // The kept folder listing is the one the folder-tree threads fill.
+    SetFolderTreeAccessor([]() -> IFolderTree* { return &CFolderListing::GetInstance(); });
+}
 
 int CzinpostApp::InitInstance() {
+    // Libraries loaded by name (the result library, the converter) come from
+    // the program's folder or the system, never from the current folder.
+    SetDllDirectoryW(L"");
+
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), 0xFF};  // the Windows 95 classes
     InitCommonControlsEx(&controls);
 

@@ -1,5 +1,6 @@
 #include "zinpost/ui/zinpostDlg.h"
 
+#include "zinpost/engine/CommServer.h"
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
 #include "zinpost/ui/AboutDlg.h"
@@ -228,6 +229,11 @@ void CzinpostDlg::OnBnClickedCancel() {
         agent->SignalObjAndWait_UploadFile(this);
     }
     EndDialog(IDCANCEL);
+}
+
+void CzinpostDlg::LogoutOnClose() {
+    std::string error;
+    CCommServer().Logout(&error);
 }
 
 void CzinpostDlg::SetStatus(const std::string& text) {

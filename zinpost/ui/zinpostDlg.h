@@ -6,6 +6,7 @@
 #include "common/UploadEntry.h"
 #include "zinpost/engine/AppSettings.h"
 #include "zinpost/engine/ThreadAgent.h"
+#include "zinpost/engine/UploadTypes.h"
 #include "zinpost/ui/ContextMenuButtons.h"
 #include "zinpost/ui/ODButton.h"
 
@@ -55,6 +56,13 @@ private:
     void ShowAbout();
     void RefreshFolderField();
     void StartCommandLineRun();
+    void LogoutOnClose();
+
+    // The steps of one file of a run; false ends the run's file loop.
+    bool UploadOneFile(UploadEntry& entry, int index, const UploadProgressContext& progress, bool& anyFailure);
+    void EndOfRun(bool anyFailure);
+    void ShowResultWindow();
+    void ReportUnexpectedException(long code);
 
     // Layouts of the window while idle and while a run is active.
     void ShowRunningLayout();
