@@ -6,6 +6,7 @@
 #include "zinpost/engine/AppSettings.h"
 
 #include <windows.h>
+#include <shellapi.h>
 #include <string>
 #include <vector>
 

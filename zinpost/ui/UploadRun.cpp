@@ -194,8 +194,9 @@ void CzinpostDlg::ShowResultWindow() {
         return;
     }
     if (m_bClosing) return;
-    auto display =
-        reinterpret_cast<ExDisplayResultFunction>(GetProcAddress(library.get(), kDisplayResultExport));
+    // Through a generic function pointer: the export's real type is known only here.
+    auto display = reinterpret_cast<ExDisplayResultFunction>(
+        reinterpret_cast<void (*)()>(GetProcAddress(library.get(), kDisplayResultExport)));
     if (!display) {
         showLastError();
         return;

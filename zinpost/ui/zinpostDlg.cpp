@@ -167,7 +167,7 @@ INT_PTR CzinpostDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool&
         return FALSE;
     case WM_SETCURSOR:
         if (m_bWaitCursor || m_bRunningCursor) {
-            SetCursor(LoadCursorW(nullptr, m_bWaitCursor ? IDC_WAIT : IDC_APPSTARTING));
+            SetCursor(LoadCursorA(nullptr, m_bWaitCursor ? IDC_WAIT : IDC_APPSTARTING));
             SetMessageResult(TRUE);
             return TRUE;
         }
