@@ -11,7 +11,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64 mingw-w64-tools     # cross compiler (posix thread model), windres
   wine wine64                              # runs the Windows binaries
   xvfb xauth imagemagick                   # headless display and screenshots
-  fonts-ipafont-gothic locales             # Japanese glyphs and the ja_JP locale
+  fonts-ipafont-gothic fonts-wine locales  # Japanese glyphs, Wine's own symbol fonts, the ja_JP locale
   googletest picojson-dev                  # test framework sources, JSON header
   python3 openssl tinyproxy curl procps    # stand-in server, certificates, proxy, benchmark
 )

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 #include <shellapi.h>
 
@@ -69,9 +70,20 @@ bool RunChildIfRequested(int& exitCode) {
     return ran;
 }
 
+// A crash must fail the test: the debugger that Wine starts for an unhandled
+// exception can leave the process with exit code 0.
+LONG WINAPI ExitOnCrash(EXCEPTION_POINTERS* info) {
+    std::fprintf(stderr, "unhandled exception 0x%08lx at %p\n", info->ExceptionRecord->ExceptionCode,
+                 info->ExceptionRecord->ExceptionAddress);
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 3);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
 }  // namespace testing_support
 
 int main(int argc, char** argv) {
+    SetUnhandledExceptionFilter(testing_support::ExitOnCrash);
     testing_support::InstallMessageBoxRecorder();
     int childExit = 0;
     if (testing_support::RunChildIfRequested(childExit)) return childExit;
