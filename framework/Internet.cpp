@@ -92,6 +92,47 @@ void HttpRequest::Send(const std::string& headers, const void* body, DWORD bodyL
                            static_cast<DWORD>(headers.size()), const_cast<void*>(body), bodyLength));
 }
 
+void HttpRequest::AddHeaders(const std::string& headers, DWORD flags) {
+    Check(HttpAddRequestHeadersA(m_handle.get(), headers.c_str(), static_cast<DWORD>(headers.size()), flags));
+}
+
+void HttpRequest::SendStart(DWORD totalLength, DWORD_PTR context) {
+    INTERNET_BUFFERSA buffers{};
+    buffers.dwStructSize = sizeof buffers;
+    buffers.dwBufferTotal = totalLength;
+    Check(HttpSendRequestExA(m_handle.get(), &buffers, nullptr, HSR_INITIATE, context));
+}
+
+void HttpRequest::Write(const void* data, DWORD size) {
+    const char* next = static_cast<const char*>(data);
+    while (size > 0) {
+        DWORD written = 0;
+        Check(InternetWriteFile(m_handle.get(), next, size, &written));
+        // Nothing taken and no error: the connection takes no more.
+        if (written == 0 || written > size) throw InternetException(ERROR_INTERNET_CONNECTION_ABORTED);
+        next += written;
+        size -= written;
+    }
+}
+
+void HttpRequest::End(DWORD flags, DWORD_PTR context) {
+    Check(HttpEndRequestA(m_handle.get(), nullptr, flags, context));
+}
+
+void HttpRequest::Abandon() noexcept {
+    if (!m_handle) return;
+    // Closed in the middle of its body, a request may hand its connection
+    // back to WinINet's keep-alive pool (Wine's does), and the server would
+    // take the next request sent on it for the rest of this body. Ended with
+    // an answer that cannot come in time, the connection counts as not
+    // reusable, and closing the request then drops it. The server still
+    // waits for body bytes, so no answer arrives within the millisecond.
+    DWORD timeout = 1;
+    if (InternetSetOptionA(m_handle.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout))
+        HttpEndRequestA(m_handle.get(), nullptr, 0, 0);
+    m_handle.reset();
+}
+
 DWORD HttpRequest::StatusCode() const {
     DWORD status = 0;
     DWORD size = sizeof status;

@@ -2,9 +2,8 @@
 // The WinINet object layer: an Internet session, HTTP connections made on it
 // and the requests opened on a connection. Each object owns its handle; every
 // failing WinINet call throws InternetException with the call's error code.
-// A request whose body is streamed in pieces (HttpSendRequestEx,
-// InternetWriteFile, HttpEndRequest) and extra request headers
-// (HttpAddRequestHeaders) belong on HttpRequest beside Send.
+// A request sends its body either at once (Send) or streamed in pieces
+// (SendStart, Write, End).
 #include "Exceptions.h"
 #include "WinHandle.h"
 
@@ -63,6 +62,22 @@ public:
     // HttpSendRequestA with the whole body at once. `headers` is handed over
     // as it is (several lines separated by CR LF, or one line without).
     void Send(const std::string& headers = std::string(), const void* body = nullptr, DWORD bodyLength = 0);
+
+    // HttpAddRequestHeadersA: `headers` as it is (one line or several, each
+    // may end with CR LF), with HTTP_ADDREQ_FLAG_* `flags`.
+    void AddHeaders(const std::string& headers, DWORD flags);
+
+    // A streamed body: SendStart sends the head announcing `totalLength`
+    // body bytes (HttpSendRequestExA with HSR_INITIATE), Write hands over the
+    // next bytes (InternetWriteFile until all are taken), End finishes the
+    // request and reads the answer's head (HttpEndRequestA). A request may be
+    // started again after a failure.
+    void SendStart(DWORD totalLength, DWORD_PTR context = 1);
+    void Write(const void* data, DWORD size);
+    void End(DWORD flags = 0, DWORD_PTR context = 1);
+    // Closes a request whose body was not sent whole, so that its connection
+    // is dropped and never used for another request.
+    void Abandon() noexcept;
 
     // The answer's HTTP status code.
     DWORD StatusCode() const;
