@@ -9,6 +9,7 @@
 #include "zinpost/engine/TessalyWebAPI.h"
 
 #include "tests/support/RegistrySandbox.h"
+#include "tests/support/Sha256.h"
 #include "tests/support/StandinServer.h"
 #include "tests/support/TempDir.h"
 
@@ -73,53 +74,6 @@ std::string TrickyData(size_t size) {
     data.resize(size);
     return data;
 }
-
-std::string Hex(const BYTE* bytes, DWORD size) {
-    std::string text;
-    for (DWORD i = 0; i < size; ++i) text += fw::Format("%02x", bytes[i]);
-    return text;
-}
-
-// SHA-256 through CryptoAPI, of bytes or of a whole file read in pieces.
-class Sha256 {
-public:
-    Sha256() {
-        if (!CryptAcquireContextA(m_provider.put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) ||
-            !CryptCreateHash(m_provider.get(), CALG_SHA_256, 0, 0, m_hash.put()))
-            throw std::runtime_error("no SHA-256");
-    }
-    void Add(const void* data, DWORD size) {
-        if (!CryptHashData(m_hash.get(), static_cast<const BYTE*>(data), size, 0))
-            throw std::runtime_error("hashing failed");
-    }
-    std::string Hex() const {
-        BYTE digest[32];
-        DWORD size = sizeof digest;
-        if (!CryptGetHashParam(m_hash.get(), HP_HASHVAL, digest, &size, 0)) throw std::runtime_error("no digest");
-        return ::Hex(digest, size);
-    }
-
-    static std::string OfBytes(const std::string& bytes) {
-        Sha256 sha;
-        sha.Add(bytes.data(), static_cast<DWORD>(bytes.size()));
-        return sha.Hex();
-    }
-    static std::string OfFile(const std::wstring& path) {
-        fw::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (!file) throw std::runtime_error("cannot read the file to hash");
-        Sha256 sha;
-        std::vector<char> buffer(4 << 20);
-        for (DWORD read; ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) &&
-                         read > 0;)
-            sha.Add(buffer.data(), read);
-        return sha.Hex();
-    }
-
-private:
-    fw::UniqueCryptProv m_provider;
-    fw::UniqueCryptHash m_hash;
-};
 
 // A file of `size` bytes that takes no disk space but for a few marks, so its
 // content is not all zeros.

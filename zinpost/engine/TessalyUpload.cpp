@@ -336,6 +336,10 @@ private:
         m_progress.SetTransferring(0);
         m_request->Write(kClosing, kClosingLength);
         m_request->End(0, 1);
+        // A connection the server reset while the last bytes were still in
+        // flight can end "successfully" without any answer (status 0): that
+        // attempt failed in the network like any other.
+        if (m_request->StatusCode() == 0) throw fw::InternetException(ERROR_INTERNET_CONNECTION_RESET);
         UPLOAD_LOG(1, "Upload:EndRequest success");
         return Ending::Done;
     }
