@@ -1,0 +1,75 @@
+// The content-group listing request: GET "manageContentGroups.json" on the
+// logged-in connection. Its answer is read by CControlJSON_For_Tessaly.
+#include "zinpost/engine/TessalyWebAPI.h"
+
+#include "zinpost/engine/AppSettings.h"
+#include "zinpost/engine/Log.h"
+#include "zinpost/engine/Messages.h"
+#include "zinpost/ui/resource.h"
+
+#include <new>
+
+namespace {
+
+const char kListingEndpoint[] = "manageContentGroups.json";
+
+// How session and connection are named in traces: their handle values.
+template <class Object>
+int TraceIdentity(const Object* object) {
+    return object ? static_cast<int>(reinterpret_cast<INT_PTR>(object->Handle())) : 0;
+}
+
+}  // namespace
+
+int CTessalyWebAPI::ManageContentGroups(fw::HttpConnection* connection, fw::InternetSession* session,
+                                        std::string* response, std::string* message) {
+    LOG_WRITE(1, "start       GetManageContentGroups[%d][%d]", TraceIdentity(session), TraceIdentity(connection));
+    if (!session || !connection) {
+        LOG_WRITE(1, "NOT Session Instance Error");
+        return 0;
+    }
+    if (!response || !message) {
+        LOG_WRITE(4, "ErrorMessage is null");
+        return 0;
+    }
+
+    int result = 0;
+    std::string detail;
+    std::unique_ptr<fw::HttpRequest> request;
+    const CAppSettings* settings = GetAppSettings();
+    fw::UrlParts url;
+    if (!settings || !ParseServerUrl(settings->Server, url)) {
+        detail = LoadMessageById(IDS_SERVER_URL_INVALID);
+    } else {
+        try {
+            // The flag set follows the scheme as for every other request: the
+            // secure set on an http port would make WinINet speak TLS to a
+            // plain server (12157) and the listing could never be read.
+            request = OpenRequest(*connection, "GET", url, kListingEndpoint, RequestFlagsFor(url));
+            ApplyCertificateOptions(*request);
+            request->Send();
+
+            const DWORD status = request->StatusCode();
+            if (status == HTTP_STATUS_OK) {
+                *response = ReadResponseText(*request);
+                if (!response->empty()) {
+                    result = 1;
+                } else {
+                    detail = LoadMessageById(IDS_NO_RESPONSE_DATA);
+                }
+            } else {
+                detail = HttpStatusMessage(status);
+            }
+        } catch (const fw::InternetException& e) {
+            // The listing reports no detail for a transport failure.
+            LOG_WRITE(4, "GetManageContentGroups : InternetException(%d)", static_cast<int>(e.Error()));
+        } catch (const std::bad_alloc&) {
+            detail = LoadMessageById(IDS_NO_FOLDER_INFO);
+        }
+    }
+
+    request.reset();
+    if (!result && !detail.empty()) *message = detail;
+    LOG_WRITE(1, "end       GetManageContentGroups");
+    return result;
+}
