@@ -53,7 +53,8 @@ for f in "${files[@]}"; do wine_args+=("$(win "$f")"); done
 
 status=0
 scripts/wine-exec build/mingw/tools/demo/zinpost_demo.exe "$(win "$ROOT/build/mingw/bin/zinpost.exe")" \
-  "http://127.0.0.1:$HTTP_PORT/api/" demo demo 3 "開発部" "$RUN_DIR/result.png" "${wine_args[@]}" || status=$?
+  "http://127.0.0.1:$HTTP_PORT/api/" demo demo 3 "開発部" "$(win "$RUN_DIR/result.bmp")" "${wine_args[@]}" || status=$?
+[ -f "$RUN_DIR/result.bmp" ] && convert "$RUN_DIR/result.bmp" "$RUN_DIR/result.png" && rm -f "$RUN_DIR/result.bmp"
 
 kill "$SERVER_PID" 2>/dev/null || true
 wait "$SERVER_PID" 2>/dev/null || true

@@ -2,7 +2,6 @@
 
 #include "framework/WinHandle.h"
 
-#include <cstdlib>
 
 namespace testing_support {
 
@@ -98,22 +97,51 @@ std::wstring MessageBoxText(HWND box) {
     return best;
 }
 
-bool TakeScreenshot(const std::string& pngPath) {
-    const char* display = getenv("DISPLAY");
-    if (!display) return false;
-    // Wine starts Linux programs given by their Unix path.
-    std::string command = "/usr/bin/import -display " + std::string(display) + " -window root " + pngPath;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        return false;
-    CloseHandle(info.hThread);
-    fw::UniqueKernelHandle process(info.hProcess);
-    if (WaitForSingleObject(process.get(), 30000) != WAIT_OBJECT_0) return false;
-    DWORD code = 1;
-    GetExitCodeProcess(process.get(), &code);
-    return code == 0;
+namespace {
+
+// The desktop as the windows have painted it, as a 24-bit BMP file. Taken
+// from the windows' own painting rather than from the X display: Wine hands
+// the painting of windows owned by several threads on to X late.
+bool SaveDesktopBitmap(const std::wstring& bmpPath) {
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    if (width <= 0 || height <= 0) return false;
+    HDC screen = GetDC(nullptr);
+    if (!screen) return false;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;  // bottom-up, as BMP files keep it
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void* bits = nullptr;
+    fw::UniqueGdiObject bitmap(CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    fw::UniqueHdc memory(CreateCompatibleDC(screen));
+    bool copied = false;
+    if (bitmap && memory) {
+        const HGDIOBJ old = SelectObject(memory.get(), bitmap.get());
+        copied = BitBlt(memory.get(), 0, 0, width, height, screen, 0, 0, SRCCOPY) != FALSE;
+        SelectObject(memory.get(), old);
+        GdiFlush();
+    }
+    ReleaseDC(nullptr, screen);
+    if (!copied) return false;
+
+    const DWORD imageSize = static_cast<DWORD>(((width * 3 + 3) & ~3) * height);
+    BITMAPFILEHEADER header{};
+    header.bfType = 0x4D42;  // "BM"
+    header.bfOffBits = sizeof header + sizeof info.bmiHeader;
+    header.bfSize = header.bfOffBits + imageSize;
+    fw::UniqueFile file(CreateFileW(bmpPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file) return false;
+    DWORD written = 0;
+    return WriteFile(file.get(), &header, sizeof header, &written, nullptr) &&
+           WriteFile(file.get(), &info.bmiHeader, sizeof info.bmiHeader, &written, nullptr) &&
+           WriteFile(file.get(), bits, imageSize, &written, nullptr);
 }
+
+}  // namespace
+
+bool SaveScreenshot(const std::wstring& bmpPath) { return SaveDesktopBitmap(bmpPath); }
 
 }  // namespace testing_support

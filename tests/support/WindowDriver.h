@@ -31,8 +31,8 @@ bool PressButton(HWND dialog, int id);
 // A message box of the standard kind: its text (the longest static text).
 std::wstring MessageBoxText(HWND box);
 
-// Saves a picture of the whole X display to `pngPath` (a Unix path), with
-// imagemagick's import; false when that failed.
-bool TakeScreenshot(const std::string& pngPath);
+// Saves a picture of the whole desktop, as the windows have painted it, to
+// a 24-bit BMP file; false when that failed.
+bool SaveScreenshot(const std::wstring& bmpPath);
 
 }  // namespace testing_support

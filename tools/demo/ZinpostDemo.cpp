@@ -4,7 +4,7 @@
 // window, takes a screenshot of it, closes it and waits for the program to end.
 //
 //   zinpost_demo.exe <zinpost.exe> <server URL> <user> <password> <folder id>
-//                    <folder name (UTF-8)> <screenshot.png (Unix path)> <file>...
+//                    <folder name> <screenshot.bmp> <file>...
 #include "zinpost/engine/AppSettings.h"
 #include "tests/support/WindowDriver.h"
 
@@ -56,7 +56,7 @@ int wmain() {
     std::vector<std::wstring> args(argv, argv + argc);
     LocalFree(argv);
     if (args.size() < 9) {
-        Print(L"usage: zinpost_demo <zinpost.exe> <server> <user> <password> <folder id> <folder name> <png> <file>...");
+        Print(L"usage: zinpost_demo <zinpost.exe> <server> <user> <password> <folder id> <folder name> <bmp> <file>...");
         return 2;
     }
     Configure(args);
@@ -87,7 +87,7 @@ int wmain() {
             for (HWND box : FindWindowsByCaption(L"Tessaly センドレット", info.dwProcessId)) {
                 wchar_t className[16] = {};
                 GetClassNameW(box, className, 16);
-                if (std::wstring(className) != L"#32770") continue;
+                if (std::wstring(className) != L"#32770" || GetDlgItem(box, 1015)) continue;  // not the main window
                 Print(L"message: " + MessageBoxText(box));
                 PressButton(box, IDOK);
             }
@@ -99,8 +99,7 @@ int wmain() {
         return 1;
     }
     Sleep(500);  // let the dialog finish painting before the picture is taken
-    const std::string png = fw::WideToUtf8(args[7]);
-    Print(TakeScreenshot(png) ? L"screenshot: " + args[7] : L"screenshot failed");
+    if (!SaveScreenshot(args[7])) Print(L"screenshot failed");
     Print(ControlText(result, 1021));
     Print(ControlText(result, 1022));
     PressButton(result, IDOK);

@@ -132,6 +132,10 @@ bool CThreadAgent::StartUploadThread(IUploadWindow* window) {
     return m_pUploadThread != nullptr;
 }
 
+bool CThreadAgent::UploadRunning() const {
+    return m_pUploadThread && WaitForSingleObject(m_pUploadThread->handle.get(), 0) == WAIT_TIMEOUT;
+}
+
 void CThreadAgent::StartFolderTreeThread() {
     if (IFolderTree* tree = FolderTree())
         tree->SetLoaded(0);

@@ -58,6 +58,9 @@ public:
     // Starts PDFCheckThread (the Office check notice dialog).
     bool StartPDFCheckThread();
 
+    // True while the last started upload thread has not ended.
+    bool UploadRunning() const;
+
     // Waits, at most 32 attempts of 1000 ms, until the upload run has let go
     // of its semaphore; stops early when the window's transfer flag is 1.
     int SignalObjAndWait_UploadFile(IUploadWindow* window);

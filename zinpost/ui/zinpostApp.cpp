@@ -10,6 +10,7 @@
 #include "framework/Text.h"
 
 #include <commctrl.h>
+#include <memory>
 #include <winsock2.h>
 
 namespace {
@@ -45,15 +46,21 @@ int CzinpostApp::InitInstance() {
 
     m_profile.SetRegistryKey("KORVANTA");
 
-    {
-        CzinpostDlg dlg(&m_settings);
-        LOG_WRITE(1, "zinpost instant ----");
-        LOG_WRITE(1, "zinpost  ----[%d]", static_cast<int>(reinterpret_cast<INT_PTR>(&dlg)));
-        const INT_PTR response = dlg.DoModal(nullptr);
-        LOG_WRITE(1, "zinpost nResponse ----[%d]", static_cast<int>(response));
-        LOG_WRITE(1, "zinpost endend ----");
-    }  // the window's destructor logs the shared session out once more
+    auto dlg = std::make_unique<CzinpostDlg>(&m_settings);
+    LOG_WRITE(1, "zinpost instant ----");
+    LOG_WRITE(1, "zinpost  ----[%d]", static_cast<int>(reinterpret_cast<INT_PTR>(dlg.get())));
+    const INT_PTR response = dlg->DoModal(nullptr);
+    LOG_WRITE(1, "zinpost nResponse ----[%d]", static_cast<int>(response));
+    LOG_WRITE(1, "zinpost endend ----");
     m_hMainWnd = nullptr;
+    CThreadAgent* agent = CThreadAgent::GetInstance();
+    if (agent && agent->UploadRunning()) {
+        // The close gave up waiting for the run: its window object stays for
+        // it until the process ends, and the session is not pulled away.
+        LOG_WRITE(1, "zinpost: upload still running at exit");
+        dlg.release();
+    }
+    dlg.reset();  // the window's destructor logs the shared session out once more
     WSACleanup();
     return 0;
 }

@@ -117,7 +117,9 @@ bool CzinpostDlg::OnCommand(WORD id, WORD, HWND) {
         OnBnClickedCancel();
         return true;
     case IDOK:
-        EndDialog(IDOK);
+        // The run itself closes the window once it has ended; Enter on the
+        // hidden default button must not pull the window from under it.
+        if (!m_bBusy) EndDialog(IDOK);
         return true;
     default:
         return false;
@@ -246,7 +248,7 @@ void CzinpostDlg::ShowRunningLayout() {
     for (int id : {IDC_DROP_PICTURE, IDC_SETTING_BUTTON, IDC_FOLDER_EDIT, IDC_FOLDER_BUTTON, IDC_SPARE_LABEL,
                    IDC_FOLDER_CAPTION})
         ShowItem(id, false);
-    RedrawWindow(Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    RedrawWindow(Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
     EnableItem(IDC_SETTING_BUTTON, true);
     EnableItem(IDC_PROGRESS_CANCEL, true);
     EnableItem(IDC_FOLDER_BUTTON, false);
