@@ -64,10 +64,11 @@ protected:
     // The files the server stored, name (UTF-8) to SHA-256.
     std::map<std::string, std::string> Stored() const {
         std::map<std::string, std::string> stored;
-        for (const picojson::value& file : server->Files().get("files").get<picojson::array>()) {
+        const picojson::value files = server->Files();
+        for (const picojson::value& file : files.get("files").get<picojson::array>()) {
             if (file.get("replaced").is<bool>() && file.get("replaced").get<bool>()) continue;
-            EXPECT_EQ(RecordString(file, "group"), std::to_string(kFolderId));
-            stored[RecordString(file, "name")] = RecordString(file, "sha256");
+            EXPECT_EQ(RecordString(file, "group_id"), std::to_string(kFolderId));
+            stored[RecordString(file, "filename")] = RecordString(file, "sha256");
         }
         return stored;
     }
