@@ -6,7 +6,7 @@ namespace fw {
 
 bool SingleLock::Lock(DWORD timeout) {
     const bool acquired = WaitForSingleObject(m_semaphore, timeout) == WAIT_OBJECT_0;
-    m_acquired.store(acquired);
+    if (acquired) m_owner.store(GetCurrentThreadId());
     return acquired;
 }
 
@@ -22,13 +22,14 @@ bool SingleLock::LockHandlingSentMessages(DWORD timeout) {
             continue;
         }
         const bool acquired = wait == WAIT_OBJECT_0;
-        m_acquired.store(acquired);
+        if (acquired) m_owner.store(GetCurrentThreadId());
         return acquired;
     }
 }
 
 bool SingleLock::Unlock() {
-    if (!m_acquired.exchange(false)) return true;
+    DWORD self = GetCurrentThreadId();
+    if (!m_owner.compare_exchange_strong(self, 0)) return true;  // not ours: nothing to release
     return ReleaseSemaphore(m_semaphore, 1, nullptr) != FALSE;
 }
 

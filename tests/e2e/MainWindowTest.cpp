@@ -200,4 +200,60 @@ TEST_F(MainWindowTest, EscapeDoesNotCloseTheWindow) {
     EXPECT_TRUE(IsWindowVisible(window->Hwnd()));
 }
 
+// The popup menu's window while it is open, or null.
+HWND OpenMenuWindow() {
+    HWND menu = FindWindowW(L"#32768", nullptr);
+    return menu && IsWindowVisible(menu) ? menu : nullptr;
+}
+
+TEST_F(MainWindowTest, RightClickOpensTheMenuWithTheTopMostCheck) {
+    PostMessageW(window->Hwnd(), WM_RBUTTONUP, 0, MAKELPARAM(20, 20));
+    HWND menuWindow = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (menuWindow = OpenMenuWindow()) != nullptr; }, 10000));
+    HMENU menu = reinterpret_cast<HMENU>(SendMessageW(menuWindow, MN_GETHMENU, 0, 0));
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(GetMenuItemCount(menu), 3);
+    EXPECT_EQ(GetMenuItemID(menu, 0), static_cast<UINT>(ID_MENU_TOPMOST));
+    EXPECT_EQ(GetMenuItemID(menu, 1), static_cast<UINT>(ID_MENU_DEFAULT_SETTING));
+    EXPECT_EQ(GetMenuItemID(menu, 2), static_cast<UINT>(ID_MENU_ABOUT));
+    // The window is not topmost at start: no check mark.
+    EXPECT_FALSE(GetMenuState(menu, ID_MENU_TOPMOST, MF_BYCOMMAND) & MF_CHECKED);
+    PostMessageW(window->Hwnd(), WM_CANCELMODE, 0, 0);
+    EXPECT_TRUE(WaitFor([] { return OpenMenuWindow() == nullptr; }, 10000));
+}
+
+TEST_F(MainWindowTest, NoMenuDuringARun) {
+    window->m_bBusy = 1;
+    PostMessageW(window->Hwnd(), WM_RBUTTONUP, 0, MAKELPARAM(20, 20));
+    // The window handles later messages: it is not inside a menu.
+    SendMessageW(window->Hwnd(), WM_NULL, 0, 0);
+    EXPECT_EQ(OpenMenuWindow(), nullptr);
+    window->m_bBusy = 0;
+}
+
+TEST_F(MainWindowTest, AboutBoxFromTheSystemMenu) {
+    PostMessageW(window->Hwnd(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    HWND about = WaitForWindow(L"バージョン情報", GetCurrentProcessId(), 10000);
+    ASSERT_TRUE(about);
+    EXPECT_FALSE(IsWindowEnabled(window->Hwnd()));  // modal over the main window
+    bool versionShown = false;
+    for (HWND child = GetWindow(about, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        versionShown = versionShown || WindowText(child) == L"Tessaly センドレット Version 4.0.2";
+    EXPECT_TRUE(versionShown);
+    PressButton(about, IDOK);
+    EXPECT_TRUE(WaitFor([&] { return !IsWindow(about); }, 10000));
+    EXPECT_TRUE(IsWindowEnabled(window->Hwnd()));
+}
+
+TEST_F(MainWindowTest, SystemMenuHasTheVersionItem) {
+    HMENU system = GetSystemMenu(window->Hwnd(), FALSE);
+    ASSERT_TRUE(system);
+    const int count = GetMenuItemCount(system);
+    ASSERT_GE(count, 2);
+    EXPECT_EQ(GetMenuItemID(system, count - 1), static_cast<UINT>(IDM_ABOUTBOX));
+    wchar_t text[64] = {};
+    GetMenuStringW(system, IDM_ABOUTBOX, text, 64, MF_BYCOMMAND);
+    EXPECT_STREQ(text, L"バージョン情報(&A)...");
+}
+
 }  // namespace
