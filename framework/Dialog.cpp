@@ -15,8 +15,32 @@ Dialog::~Dialog() {
 
 INT_PTR Dialog::DoModal(HWND parent) {
     m_modal = true;
-    return DialogBoxParamW(m_module, MAKEINTRESOURCEW(m_templateId), parent, DialogProc,
-                           reinterpret_cast<LPARAM>(this));
+    m_ended = false;
+    m_result = -1;
+    // The owner stays disabled while the dialog runs, as with DialogBox.
+    const bool disableParent = parent && IsWindowEnabled(parent);
+    HWND hwnd = CreateDialogParamW(m_module, MAKEINTRESOURCEW(m_templateId), parent, DialogProc,
+                                   reinterpret_cast<LPARAM>(this));
+    if (!hwnd) return -1;
+    if (disableParent) EnableWindow(parent, FALSE);
+    if (!m_ended && !(GetWindowLongW(hwnd, GWL_STYLE) & WS_VISIBLE)) ShowWindow(hwnd, SW_SHOW);
+
+    MSG msg;
+    while (!m_ended) {
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got == -1) break;
+        if (got == 0) {
+            PostQuitMessage(static_cast<int>(msg.wParam));  // for the loop that owns the quit
+            break;
+        }
+        if (PreTranslateMessage(msg) || IsDialogMessageW(hwnd, &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    // Enable the owner before the dialog goes, so that it gets the activation back.
+    if (disableParent) EnableWindow(parent, TRUE);
+    if (IsWindow(hwnd)) DestroyWindow(hwnd);
+    return m_result;
 }
 
 HWND Dialog::Create(HWND parent) {
@@ -27,10 +51,13 @@ HWND Dialog::Create(HWND parent) {
 
 void Dialog::EndDialog(INT_PTR result) {
     if (!m_hwnd) return;
-    if (m_modal)
-        ::EndDialog(m_hwnd, result);
-    else
+    if (m_modal) {
+        m_result = result;
+        m_ended = true;
+        PostMessageW(m_hwnd, WM_NULL, 0, 0);  // wakes the modal loop
+    } else {
         DestroyWindow(m_hwnd);
+    }
 }
 
 void Dialog::SetItemText(int id, const std::wstring& text) const { SetDlgItemTextW(m_hwnd, id, text.c_str()); }

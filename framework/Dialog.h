@@ -16,8 +16,9 @@ public:
     Dialog(const Dialog&) = delete;
     Dialog& operator=(const Dialog&) = delete;
 
-    // Runs the dialog modally; returns the value given to EndDialog, or -1
-    // when the window could not be created.
+    // Runs the dialog modally with a message loop of our own (so that
+    // PreTranslateMessage sees every message first); returns the value given
+    // to EndDialog, or -1 when the window could not be created.
     INT_PTR DoModal(HWND parent);
     // Creates the dialog modeless (for popups); null on failure.
     HWND Create(HWND parent);
@@ -25,6 +26,9 @@ public:
     HWND Hwnd() const { return m_hwnd; }
     HINSTANCE Module() const { return m_module; }
     void EndDialog(INT_PTR result);
+    // The result of a message whose dialog procedure answer is the handled
+    // flag (for example WM_SETCURSOR's TRUE).
+    void SetMessageResult(LRESULT result) const { SetWindowLongPtrW(m_hwnd, DWLP_MSGRESULT, result); }
 
     HWND Item(int id) const { return GetDlgItem(m_hwnd, id); }
     void SetItemText(int id, const std::wstring& text) const;
@@ -43,6 +47,9 @@ protected:
     // Any other message. Set `handled` and return the dialog procedure's
     // result (set through DWLP_MSGRESULT where the message needs it).
     virtual INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled);
+    // Sees every message of the modal loop before the dialog manager; return
+    // true to swallow it.
+    virtual bool PreTranslateMessage(MSG&) { return false; }
     // A C++ exception reached the dialog procedure; it must not go on into
     // Windows. By default the dialog ends with -1.
     virtual void OnUnexpectedException();
@@ -55,6 +62,8 @@ private:
     HINSTANCE m_module;
     HWND m_hwnd = nullptr;
     bool m_modal = false;
+    bool m_ended = false;
+    INT_PTR m_result = -1;
 };
 
 }  // namespace fw

@@ -6,12 +6,30 @@ namespace fw {
 
 bool SingleLock::Lock(DWORD timeout) {
     const bool acquired = WaitForSingleObject(m_semaphore, timeout) == WAIT_OBJECT_0;
-    m_acquired.store(acquired);
+    if (acquired) m_owner.store(GetCurrentThreadId());
     return acquired;
 }
 
+bool SingleLock::LockHandlingSentMessages(DWORD timeout) {
+    const ULONGLONG deadline = GetTickCount64() + timeout;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD remaining = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+        const DWORD wait = MsgWaitForMultipleObjects(1, &m_semaphore, FALSE, remaining, QS_SENDMESSAGE);
+        if (wait == WAIT_OBJECT_0 + 1 && remaining > 0) {
+            MSG msg;
+            PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);  // handles the sent messages
+            continue;
+        }
+        const bool acquired = wait == WAIT_OBJECT_0;
+        if (acquired) m_owner.store(GetCurrentThreadId());
+        return acquired;
+    }
+}
+
 bool SingleLock::Unlock() {
-    if (!m_acquired.exchange(false)) return true;
+    DWORD self = GetCurrentThreadId();
+    if (!m_owner.compare_exchange_strong(self, 0)) return true;  // not ours: nothing to release
     return ReleaseSemaphore(m_semaphore, 1, nullptr) != FALSE;
 }
 

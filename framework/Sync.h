@@ -18,9 +18,9 @@ private:
     UniqueKernelHandle m_handle;
 };
 
-// Waits on a semaphore and remembers whether the last wait acquired it. One
-// lock object may be shared by several threads: its acquired flag is then
-// that of the most recent Lock call, whoever made it.
+// Waits on a semaphore (of maximum count 1) and remembers which thread holds
+// it. One lock object is shared by several threads: a wait of one thread that
+// gives up must not make the holder's own unlock forget to release.
 class SingleLock {
 public:
     explicit SingleLock(const Semaphore& semaphore) : m_semaphore(semaphore.get()) {}
@@ -30,13 +30,18 @@ public:
 
     // Waits at most `timeout` ms; true when the object was acquired.
     bool Lock(DWORD timeout = INFINITE);
-    // Releases the object only when the lock holds it.
+    // The same for a thread that owns windows: messages other threads send to
+    // them are handled meanwhile, so a worker updating a control cannot be
+    // stuck behind the wait. Posted messages and input stay queued.
+    bool LockHandlingSentMessages(DWORD timeout);
+    // Releases the semaphore only when the calling thread holds it.
     bool Unlock();
-    bool IsLocked() const { return m_acquired.load(); }
+    // Whether the calling thread holds the semaphore.
+    bool IsLocked() const { return m_owner.load() == GetCurrentThreadId(); }
 
 private:
     HANDLE m_semaphore;
-    std::atomic<bool> m_acquired{false};
+    std::atomic<DWORD> m_owner{0};  // thread id of the holder, 0 when free
 };
 
 // A started worker thread. The thread runs on its own; the object only keeps

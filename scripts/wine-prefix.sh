@@ -6,7 +6,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$ROOT/scripts/wine-env.sh"
 
 # Bump when the prefix configuration below changes.
-PREFIX_VERSION=1
+PREFIX_VERSION=2
 MARKER="$WINEPREFIX/.zinpost-prefix-$PREFIX_VERSION"
 [ -f "$MARKER" ] && exit 0
 

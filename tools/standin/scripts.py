@@ -20,7 +20,7 @@ _BOOL_KEYS = {"pass", "forever", "empty", "not_json", "gzip", "hangup",
 _ANY_KEYS = {"errno", "success", "result", "json"}
 _STEP_KEYS = _BOOL_KEYS | _ANY_KEYS | {
     "times", "omit", "body", "body_b64", "status", "reason", "headers",
-    "content_type", "delay_ms", "cut_after", "cut_mode", "note"}
+    "content_type", "delay_ms", "cut_after", "cut_mode", "read_rate", "note"}
 
 NOT_JSON_BODY = b"<html><body>This is not JSON.</body></html>\r\n"
 
@@ -52,6 +52,8 @@ def validate_step(step):
             raise ScriptError("status must have three digits")
     if "cut_after" in step:
         _check_int(step, "cut_after", 0)
+    if "read_rate" in step:
+        _check_int(step, "read_rate", 1024)
     if "delay_ms" in step and (isinstance(step["delay_ms"], bool)
                                or not isinstance(step["delay_ms"], (int, float))
                                or step["delay_ms"] < 0):

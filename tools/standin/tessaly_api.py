@@ -159,6 +159,7 @@ class Api:
         taken = st.scripts.take(endpoint)
         step = taken["step"] if taken else {}
         st.update_record(record, script=taken)
+        conn.read_rate = step.get("read_rate")
         if request.method == "POST" and length is None:
             self._send_plain(conn, 411, "Content-Length required", False, record)
             return False

@@ -8,6 +8,7 @@ client's HTTP library really sends.
 
 import re
 import socket
+import time
 import struct
 
 MAX_HEAD = 64 * 1024
@@ -113,6 +114,9 @@ class Connection:
         self.on_activity = on_activity or (lambda: None)
         self.idle_timeout = idle_timeout
         self.sock.settimeout(idle_timeout)
+        # Bytes per second at which body_chunks reads, or None for as fast as
+        # they come: a slow server whose client's transfer lasts.
+        self.read_rate = None
 
     def _recv(self, size):
         data = self.sock.recv(size)
@@ -217,6 +221,10 @@ class Connection:
 
     def body_chunks(self, length, chunk_size=256 * 1024):
         """Yield the next `length` body bytes in pieces; raise ShortBody if they never come."""
+        rate = self.read_rate
+        if rate:
+            chunk_size = max(1024, rate // 20)   # twenty pieces a second
+            started = time.monotonic()
         received = 0
         if self.buf:
             take = min(length, len(self.buf))
@@ -233,6 +241,10 @@ class Connection:
             if not data:
                 raise ShortBody(received)
             received += len(data)
+            if rate:
+                ahead = received / rate - (time.monotonic() - started)
+                if ahead > 0:
+                    time.sleep(ahead)
             yield data
 
     def discard_body(self, length, chunk_size=1024 * 1024):

@@ -4,6 +4,36 @@
 // Version resource
 #define VS_VERSION_INFO_ID              1
 
+#ifndef IDC_STATIC
+#define IDC_STATIC                      (-1)
+#endif
+
+// Menus, dialogs, pictures, icons
+#define IDR_POPUP_MENU                  4
+#define IDD_ABOUTBOX                    100
+#define IDD_ZINPOST_DIALOG              102
+#define IDB_DROP_PICTURE                137
+#define IDR_MAINFRAME                   141
+
+// Controls of the main window
+#define IDC_SETTING_BUTTON              1012
+#define IDC_DROP_PICTURE                1015
+#define IDC_UPLOAD_PROGRESS             1016
+#define IDC_STATUS_LABEL                1018
+#define IDC_ABOUT_SPARE                 1019
+#define IDC_SPARE_LABEL                 1020
+#define IDC_FILE_NAME_BUTTON            1022
+#define IDC_FOLDER_BUTTON               1075
+#define IDC_FOLDER_EDIT                 1076
+#define IDC_FOLDER_CAPTION              1085
+#define IDC_PROGRESS_CANCEL             1086
+
+// Commands
+#define IDM_ABOUTBOX                    0x0010
+#define ID_MENU_DEFAULT_SETTING         32773
+#define ID_MENU_ABOUT                   32774
+#define ID_MENU_TOPMOST                 32776
+
 // Strings
 #define IDS_ABOUTBOX                    101
 #define IDS_LOCK_FAILED                 102

@@ -6,6 +6,7 @@ import os
 import socket
 import subprocess
 import tempfile
+import time
 
 from . import support
 from .support import api, login, ok, records, upload
@@ -147,3 +148,23 @@ class UploadTest(support.StandinTestCase):
         self.assertEqual(self.stored(), [])
         rec = records(self.server, "uploadContentFile.json")[-1]
         self.assertEqual((rec["sink"], rec["body_received"]), (True, body_len))
+
+
+class SlowReadTest(support.StandinTestCase):
+    def test_read_rate_makes_the_transfer_last_and_still_stores_it(self):
+        _, cookie = login(self.server)
+        ok(self.server, "POST", "/script",
+           {"endpoint": "uploadContentFile.json", "steps": [{"read_rate": 200000}]})
+        data = tricky_data(100 * 1024)
+        started = time.monotonic()
+        resp = upload(self.server, cookie, 3, "slow.bin", data)
+        elapsed = time.monotonic() - started
+        self.assertEqual(resp.json()["result"]["success"], True)
+        self.assertGreaterEqual(elapsed, 0.4)      # 100 KiB at 200 kB/s: half a second
+        [entry] = ok(self.server, "GET", "/files")["files"]
+        self.assertEqual(entry["sha256"], hashlib.sha256(data).hexdigest())
+
+    def test_read_rate_below_a_kibibyte_is_refused(self):
+        status, body = support.control(self.server, "POST", "/script",
+                                       {"endpoint": "uploadContentFile.json", "steps": [{"read_rate": 10}]})
+        self.assertEqual(status, 400, body)

@@ -1,0 +1,259 @@
+// The main window in this process: its layouts, and the drop handler fed
+// real drop handles.
+#include "zinpost/ui/zinpostApp.h"
+#include "zinpost/ui/zinpostDlg.h"
+#include "zinpost/ui/resource.h"
+
+#include "tests/support/MessageBoxRecorder.h"
+#include "tests/support/RegistrySandbox.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/WindowDriver.h"
+
+#include "framework/Text.h"
+
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <thread>
+
+using namespace testing_support;
+
+namespace {
+
+// A drop handle as Explorer makes it: DROPFILES and the wide paths.
+HDROP MakeDrop(const std::vector<std::wstring>& paths) {
+    size_t chars = 1;
+    for (const auto& path : paths) chars += path.size() + 1;
+    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + chars * sizeof(wchar_t));
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(memory));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    auto* text = reinterpret_cast<wchar_t*>(drop + 1);
+    for (const auto& path : paths) {
+        wcscpy(text, path.c_str());
+        text += path.size() + 1;
+    }
+    *text = L'\0';
+    GlobalUnlock(memory);
+    return static_cast<HDROP>(memory);
+}
+
+// The main window runs modally on a thread of its own, as on the program's
+// user-interface thread; the test drives it from outside.
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TakeMessageBoxes();
+        CAppSettings& s = TheApp().m_settings;
+        s = CAppSettings(&TheApp().m_profile);  // nothing stored: the window opens unconfigured
+        window = std::make_unique<CzinpostDlg>(&s);
+        ui = std::thread([this] { window->DoModal(nullptr); });
+        ASSERT_TRUE(WaitFor([this] { return window->Hwnd() && IsWindowVisible(window->Hwnd()); }, 30000));
+        // The settings a run needs; the server refuses connections.
+        s.Server = "http://127.0.0.1:1/api/";
+        s.User = "u";
+        s.Password = "p";
+        s.Folder = 1;
+        s.FolderName = "F";
+        s.SelectFileDelete = 0;
+        s.DisplayResult = 0;
+    }
+    void TearDown() override {
+        WaitFor([this] { return window->m_bBusy == 0; }, 120000);
+        PostMessageW(window->Hwnd(), WM_COMMAND, IDOK, 0);
+        ui.join();
+        window.reset();
+    }
+
+    void Drop(const std::vector<std::wstring>& paths) {
+        SendMessageW(window->Hwnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(paths)), 0);
+    }
+    std::vector<std::wstring> MakeFiles(int count) {
+        std::vector<std::wstring> paths;
+        for (int i = 0; i < count; ++i) {
+            paths.push_back(dir.File(L"file" + std::to_wstring(i) + L".txt"));
+            WriteFileBytes(paths.back(), "x");
+        }
+        return paths;
+    }
+
+    RegistrySandbox sandbox;
+    TempDir dir;
+    std::unique_ptr<CzinpostDlg> window;
+    std::thread ui;
+};
+
+TEST_F(MainWindowTest, StartsIdleAndUnconfigured) {
+    HWND hwnd = window->Hwnd();
+    for (int id : {IDC_DROP_PICTURE, IDC_FOLDER_CAPTION, IDC_FOLDER_EDIT, IDC_FOLDER_BUTTON, IDC_SETTING_BUTTON})
+        EXPECT_TRUE(ControlVisible(hwnd, id)) << id;
+    for (int id : {IDC_STATUS_LABEL, IDC_FILE_NAME_BUTTON, IDC_UPLOAD_PROGRESS, IDC_PROGRESS_CANCEL, IDC_SPARE_LABEL,
+                   IDOK, IDCANCEL})
+        EXPECT_FALSE(ControlVisible(hwnd, id)) << id;
+    EXPECT_EQ(WindowText(hwnd), L"Tessaly センドレット");
+    EXPECT_EQ(ControlText(hwnd, IDC_FOLDER_EDIT), L"");
+    // Without TopMostWindow the window leaves the topmost band.
+    EXPECT_FALSE(GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST);
+    EXPECT_TRUE(GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
+    EXPECT_EQ(window->m_bCommandLine, 0);
+}
+
+TEST_F(MainWindowTest, HundredFilesStartARun) {
+    const auto files = MakeFiles(100);
+    Drop(files);
+    EXPECT_EQ(window->m_nFileCount, 100);
+    ASSERT_TRUE(WaitFor([this] { return window->m_bBusy == 0; }, 120000));
+    ASSERT_EQ(window->m_FileList.size(), 100u);
+    // Every file failed to log in against the refusing server, in order.
+    auto entry = window->m_FileList.begin();
+    for (const auto& file : files) {
+        EXPECT_EQ(entry->Succeeded, 0);
+        EXPECT_EQ(entry->Path.rfind(file + L" (ログインできませんでした。\n", 0), 0u) << fw::WideToUtf8(entry->Path);
+        ++entry;
+    }
+    // Back to the idle layout.
+    EXPECT_TRUE(ControlVisible(window->Hwnd(), IDC_DROP_PICTURE));
+    EXPECT_FALSE(ControlVisible(window->Hwnd(), IDC_UPLOAD_PROGRESS));
+    EXPECT_FALSE(ControlEnabled(window->Hwnd(), IDC_PROGRESS_CANCEL));
+}
+
+TEST_F(MainWindowTest, HundredAndOneFilesAreRefused) {
+    Drop(MakeFiles(101));
+    const auto boxes = TakeMessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, L"一度にアップロードできるファイル数は100ファイルまでです。");
+    EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONSTOP));
+    EXPECT_EQ(window->m_bBusy, 0);
+}
+
+TEST_F(MainWindowTest, FoldersAloneStartNothing) {
+    CreateDirectoryW(dir.File(L"sub1").c_str(), nullptr);
+    CreateDirectoryW(dir.File(L"sub2").c_str(), nullptr);
+    Drop({dir.File(L"sub1"), dir.File(L"sub2")});
+    EXPECT_EQ(window->m_nFileCount, 0);
+    EXPECT_EQ(window->m_bBusy, 0);
+    EXPECT_TRUE(TakeMessageBoxes().empty());
+}
+
+TEST_F(MainWindowTest, FoldersAreSkippedAmongFiles) {
+    CreateDirectoryW(dir.File(L"sub").c_str(), nullptr);
+    const auto files = MakeFiles(2);
+    Drop({files[0], dir.File(L"sub"), files[1]});
+    EXPECT_EQ(window->m_nFileCount, 2);
+    ASSERT_TRUE(WaitFor([this] { return window->m_bBusy == 0; }, 60000));
+    EXPECT_EQ(window->m_FileList.front().Path.rfind(files[0], 0), 0u);
+    EXPECT_EQ(window->m_FileList.back().Path.rfind(files[1], 0), 0u);
+}
+
+TEST_F(MainWindowTest, DropDuringARunIsIgnored) {
+    window->m_bBusy = 1;  // as while a run is active
+    Drop(MakeFiles(3));
+    EXPECT_EQ(window->m_nFileCount, 0);
+    EXPECT_TRUE(window->m_FileList.empty());
+    EXPECT_TRUE(TakeMessageBoxes().empty());
+    window->m_bBusy = 0;
+}
+
+TEST_F(MainWindowTest, SettingChecksComeInTheirOrder) {
+    CAppSettings& s = TheApp().m_settings;
+    s.Folder = 0;
+    s.FolderName.clear();
+    s.Server.clear();
+    Drop(MakeFiles(1));
+    auto boxes = TakeMessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, L"アップロード先の設定が完了していません。");
+
+    s.FolderName = "F";
+    Drop(MakeFiles(1));
+    boxes = TakeMessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, L"サーバーの接続設定が完了していません。");
+
+    s.Server = "http://127.0.0.1:1/api/";
+    s.SelectFileDelete = 1;
+    s.FileDeleteDate = "1990-1-1";
+    Drop(MakeFiles(1));
+    boxes = TakeMessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, L"公開期限の設定が間違っています。\n設定画面より期限を設定してください。");
+    EXPECT_EQ(window->m_bBusy, 0);
+}
+
+TEST_F(MainWindowTest, TopMostToggleIsStored) {
+    SendMessageW(window->Hwnd(), WM_COMMAND, ID_MENU_TOPMOST, 0);
+    EXPECT_TRUE(GetWindowLongW(window->Hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST);
+    EXPECT_EQ(TheApp().m_profile.GetInt("Settings", "TopMostWindow", -1), 1);
+    SendMessageW(window->Hwnd(), WM_COMMAND, ID_MENU_TOPMOST, 0);
+    EXPECT_FALSE(GetWindowLongW(window->Hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST);
+    EXPECT_EQ(TheApp().m_profile.GetInt("Settings", "TopMostWindow", -1), 0);
+}
+
+TEST_F(MainWindowTest, EscapeDoesNotCloseTheWindow) {
+    HWND button = GetDlgItem(window->Hwnd(), IDC_SETTING_BUTTON);
+    PostMessageW(button, WM_KEYDOWN, VK_ESCAPE, 0);
+    PostMessageW(button, WM_KEYUP, VK_ESCAPE, 0);
+    // A message sent after the keys is handled after them.
+    SendMessageW(window->Hwnd(), WM_NULL, 0, 0);
+    Sleep(100);
+    EXPECT_TRUE(IsWindow(window->Hwnd()));
+    EXPECT_TRUE(IsWindowVisible(window->Hwnd()));
+}
+
+// The popup menu's window while it is open, or null.
+HWND OpenMenuWindow() {
+    HWND menu = FindWindowW(L"#32768", nullptr);
+    return menu && IsWindowVisible(menu) ? menu : nullptr;
+}
+
+TEST_F(MainWindowTest, RightClickOpensTheMenuWithTheTopMostCheck) {
+    PostMessageW(window->Hwnd(), WM_RBUTTONUP, 0, MAKELPARAM(20, 20));
+    HWND menuWindow = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (menuWindow = OpenMenuWindow()) != nullptr; }, 10000));
+    HMENU menu = reinterpret_cast<HMENU>(SendMessageW(menuWindow, MN_GETHMENU, 0, 0));
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(GetMenuItemCount(menu), 3);
+    EXPECT_EQ(GetMenuItemID(menu, 0), static_cast<UINT>(ID_MENU_TOPMOST));
+    EXPECT_EQ(GetMenuItemID(menu, 1), static_cast<UINT>(ID_MENU_DEFAULT_SETTING));
+    EXPECT_EQ(GetMenuItemID(menu, 2), static_cast<UINT>(ID_MENU_ABOUT));
+    // The window is not topmost at start: no check mark.
+    EXPECT_FALSE(GetMenuState(menu, ID_MENU_TOPMOST, MF_BYCOMMAND) & MF_CHECKED);
+    PostMessageW(window->Hwnd(), WM_CANCELMODE, 0, 0);
+    EXPECT_TRUE(WaitFor([] { return OpenMenuWindow() == nullptr; }, 10000));
+}
+
+TEST_F(MainWindowTest, NoMenuDuringARun) {
+    window->m_bBusy = 1;
+    PostMessageW(window->Hwnd(), WM_RBUTTONUP, 0, MAKELPARAM(20, 20));
+    // The window handles later messages: it is not inside a menu.
+    SendMessageW(window->Hwnd(), WM_NULL, 0, 0);
+    EXPECT_EQ(OpenMenuWindow(), nullptr);
+    window->m_bBusy = 0;
+}
+
+TEST_F(MainWindowTest, AboutBoxFromTheSystemMenu) {
+    PostMessageW(window->Hwnd(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    HWND about = WaitForWindow(L"バージョン情報", GetCurrentProcessId(), 10000);
+    ASSERT_TRUE(about);
+    EXPECT_FALSE(IsWindowEnabled(window->Hwnd()));  // modal over the main window
+    bool versionShown = false;
+    for (HWND child = GetWindow(about, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        versionShown = versionShown || WindowText(child) == L"Tessaly センドレット Version 4.0.2";
+    EXPECT_TRUE(versionShown);
+    PressButton(about, IDOK);
+    EXPECT_TRUE(WaitFor([&] { return !IsWindow(about); }, 10000));
+    EXPECT_TRUE(IsWindowEnabled(window->Hwnd()));
+}
+
+TEST_F(MainWindowTest, SystemMenuHasTheVersionItem) {
+    HMENU system = GetSystemMenu(window->Hwnd(), FALSE);
+    ASSERT_TRUE(system);
+    const int count = GetMenuItemCount(system);
+    ASSERT_GE(count, 2);
+    EXPECT_EQ(GetMenuItemID(system, count - 1), static_cast<UINT>(IDM_ABOUTBOX));
+    wchar_t text[64] = {};
+    GetMenuStringW(system, IDM_ABOUTBOX, text, 64, MF_BYCOMMAND);
+    EXPECT_STREQ(text, L"バージョン情報(&A)...");
+}
+
+}  // namespace

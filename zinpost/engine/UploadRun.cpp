@@ -1,0 +1,86 @@
+#include "zinpost/engine/UploadRun.h"
+
+#include "zinpost/engine/ControlCalendar.h"
+#include "zinpost/engine/Log.h"
+#include "zinpost/ui/resource.h"
+
+#include "framework/Text.h"
+
+#include <shellapi.h>
+
+namespace {
+
+bool IsDirectory(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::wstring FileNameOf(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/:");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+UINT CheckUploadSettings(CAppSettings& s) {
+    if (s.Folder == 0 && s.FolderName.empty()) return IDS_NO_UPLOAD_TARGET;
+    if (s.Server.empty() || s.User.empty() || s.Password.empty()) return IDS_CONNECTION_NOT_SET;
+    switch (s.SelectFileDelete) {
+    case 0:
+        s.DeleteDays = -1;
+        break;
+    case 1: {
+        // An invalid stored date is refused like a date out of range.
+        const std::optional<long long> days = CControlCalendar().DaysFromToday(s.FileDeleteDate);
+        LOG_WRITE(1, "DeleteDays[%lld] date[%s]", days ? *days : -9999LL, s.FileDeleteDate.c_str());
+        if (!days || *days < 0 || *days > 365) return IDS_PERIOD_INVALID;
+        s.DeleteDays = static_cast<int>(*days);
+        break;
+    }
+    case 2:
+        s.DeleteDays = s.FileDelete;
+        break;
+    default:
+        break;  // any other mode keeps the period as it was
+    }
+    return 0;
+}
+
+std::vector<std::wstring> CommandLineDocuments(const std::wstring& commandLine, const std::wstring& programPath) {
+    std::vector<std::wstring> documents;
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(commandLine.c_str(), &argc);
+    if (!argv) return documents;
+    // Started the usual way the first argument is the program itself; from
+    // the Explorer extension it is already a document.
+    const int first = argc > 0 && FileNameOf(argv[0]) == FileNameOf(programPath) ? 1 : 0;
+    for (int i = first; i < argc; ++i)
+        if (!IsDirectory(argv[i])) documents.emplace_back(argv[i]);
+    LocalFree(argv);
+    return documents;
+}
+
+std::vector<std::wstring> DroppedDocuments(HDROP drop) {
+    std::vector<std::wstring> documents;
+    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; ++i) {
+        const UINT length = DragQueryFileW(drop, i, nullptr, 0);
+        if (length == 0) continue;
+        std::wstring path(length + 1, L'\0');
+        path.resize(DragQueryFileW(drop, i, path.data(), length + 1));
+        if (!IsDirectory(path)) documents.push_back(path);
+    }
+    return documents;
+}
+
+bool SplitDocumentPath(const std::wstring& path, DocumentPath& parts) {
+    wchar_t drive[MAX_PATH], directory[MAX_PATH], name[MAX_PATH], extension[MAX_PATH];
+    if (_wsplitpath_s(path.c_str(), drive, MAX_PATH, directory, MAX_PATH, name, MAX_PATH, extension, MAX_PATH) != 0)
+        return false;
+    parts = DocumentPath{drive, directory, name, extension};
+    return true;
+}
+
+std::wstring VerdictLine(const std::wstring& path, const std::string& error) {
+    return error.empty() ? path : path + L" (" + fw::AnsiToWide(error) + L")";
+}

@@ -1,0 +1,206 @@
+// The upload run of the main window: the drop handler (user-interface
+// thread) and the worker body (upload thread).
+#include "zinpost/ui/zinpostDlg.h"
+
+#include "common/DisplayResultApi.h"
+#include "zinpost/engine/CommServer.h"
+#include "zinpost/engine/Log.h"
+#include "zinpost/engine/Messages.h"
+#include "zinpost/engine/OfficePDF.h"
+#include "zinpost/engine/UploadRun.h"
+#include "zinpost/ui/resource.h"
+
+#include "framework/Exceptions.h"
+#include "framework/MessageBox.h"
+#include "framework/Profile.h"
+#include "framework/Text.h"
+#include "framework/WinHandle.h"
+
+#include <commctrl.h>
+
+namespace {
+// The reason given for a file whose path has a piece longer than 259 characters.
+std::string PathTooLongText() {
+    std::string text = fw::SystemErrorText(ERROR_FILENAME_EXCED_RANGE);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text.empty() ? kUnknownErrorText : text;
+}
+}  // namespace
+
+void CzinpostDlg::OnDropFiles(HDROP drop) {
+    struct DropRelease {
+        HDROP handle;
+        ~DropRelease() {
+            if (handle) DragFinish(handle);
+        }
+    } release{drop};
+
+    if (m_bBusy) return;
+    if (const UINT refusal = CheckUploadSettings(*m_settings)) {
+        ShowMessageById(refusal);
+        return;  // a command-line start keeps its window open here
+    }
+    m_FileList.clear();
+    m_nFileCount = 0;
+    const std::vector<std::wstring> documents =
+        m_bCommandLine ? CommandLineDocuments(GetCommandLineW(), fw::ProgramPath()) : DroppedDocuments(drop);
+    for (const std::wstring& path : documents) m_FileList.push_back(UploadEntry{path, 0});
+    m_nFileCount = static_cast<int>(m_FileList.size());
+    LOG_WRITE(1, "OnDropFiles: files[%d] commandLine[%d]", m_nFileCount, m_bCommandLine);
+
+    if (m_nFileCount >= 1 && m_nFileCount <= kMaxFilesPerRun) {
+        m_bBusy = 1;
+        CThreadAgent* agent = CThreadAgent::GetInstance();
+        if (!agent || !agent->StartUploadThread(this)) {
+            m_bBusy = 0;
+            ShowMessageById(IDS_UPLOAD_FAILED);
+        }
+        return;
+    }
+    if (m_nFileCount > kMaxFilesPerRun) ShowMessageById(IDS_TOO_MANY_FILES);
+    // A command-line start without a run to make ends the program.
+    if (m_bCommandLine) PostMessageW(Hwnd(), WM_COMMAND, IDOK, 0);
+}
+
+void CzinpostDlg::UploadFunction() {
+    bool anyFailure = false;
+    try {
+        SetStatus("ログイン");
+        SendDlgItemMessageW(Hwnd(), IDC_UPLOAD_PROGRESS, PBM_SETRANGE32, 0, 100);
+        SendDlgItemMessageW(Hwnd(), IDC_UPLOAD_PROGRESS, PBM_SETPOS, 0, 0);
+        m_bRunningCursor = 1;
+        m_bCancelRequested = 0;
+        ShowRunningLayout();
+
+        UploadProgressContext progress;
+        progress.progressBar = Item(IDC_UPLOAD_PROGRESS);
+        progress.text = fw::AnsiToWide(m_strSpare);
+        progress.fileNameDisplay = Item(IDC_FILE_NAME_BUTTON);
+        progress.transferFlag = &m_bTransferFlag;
+        progress.cancelFlag = &m_bCancelRequested;
+
+        int index = 0;
+        for (UploadEntry& entry : m_FileList) {
+            if (!UploadOneFile(entry, ++index, progress, anyFailure)) break;
+        }
+    } catch (const fw::Exception& e) {
+        ReportUnexpectedException(e.Code());
+        anyFailure = true;
+    } catch (const std::bad_alloc&) {
+        ReportUnexpectedException(ERROR_NOT_ENOUGH_MEMORY);
+        anyFailure = true;
+    }
+    EndOfRun(anyFailure);
+}
+
+bool CzinpostDlg::UploadOneFile(UploadEntry& entry, int index, const UploadProgressContext& progress,
+                                bool& anyFailure) {
+    const int count = m_nFileCount;
+    DocumentPath parts;
+    const bool split = SplitDocumentPath(entry.Path, parts);
+
+    SendDlgItemMessageW(Hwnd(), IDC_UPLOAD_PROGRESS, PBM_SETRANGE32, 0, 100);
+    SendDlgItemMessageW(Hwnd(), IDC_UPLOAD_PROGRESS, PBM_SETPOS, 0, 0);
+    SetItemText(IDC_FILE_NAME_BUTTON, parts.name + parts.extension);
+    InvalidateRect(Item(IDC_FILE_NAME_BUTTON), nullptr, TRUE);
+
+    bool send = true;
+    bool converted = false;
+    std::string error;
+    if (!split) {
+        // A piece of the path longer than the run's buffers: refused alone.
+        error = PathTooLongText();
+        send = false;
+    } else if (m_settings->ConvertPDF == 1) {
+        SetStatus(fw::Format("PDF変換チェック中(%d/%d)", index, count));
+        COfficePDF& gate = COfficePDF::GetInstance();
+        if (gate.checkThisExtConvert(parts.extension) == 1) {
+            SetStatus(fw::Format("PDF変換中(%d/%d)", index, count));
+            converted = true;
+            std::wstring pdf;
+            if (gate.convertPDF(entry.Path, pdf) == 1) {
+                entry.Path = pdf;
+            } else {
+                error = LoadMessageById(IDS_PDF_CONVERT_FAILED) + "{" + gate.GetErrorText() + "}";
+                send = false;
+            }
+        }
+    }
+
+    // The converted PDF goes once it was sent (or is no longer to be sent);
+    // the line then names the document as dropped.
+    auto removeConvertedPdf = [&] {
+        if (!converted || !send) return;
+        if (!DeleteFileW(entry.Path.c_str())) LOG_WRITE(4, "PDF not deleted[%lu]", GetLastError());
+        entry.Path = L"PDF変換 - " + parts.Full();
+    };
+
+    if (m_bCancelRequested || m_bClosing) {
+        removeConvertedPdf();
+        m_bTransferFlag = 1;
+        return false;
+    }
+
+    SetStatus(fw::Format("登録中(%d/%d)", index, count));
+    if (send) {
+        UploadParams params;
+        params.folder = m_settings->Folder;
+        params.encrypt = m_settings->FileEncrypt;
+        params.deleteDays = m_settings->DeleteDays;
+        params.title = parts.name;
+        params.path = entry.Path;
+        CCommServer server;
+        error = server.UploadContentFile(params, progress, &error);
+    }
+    removeConvertedPdf();
+
+    if (!error.empty()) anyFailure = true;
+    entry.Succeeded = error.empty() ? 1 : 0;
+    entry.Path = VerdictLine(entry.Path, error);
+    return !(m_bCancelRequested || m_bClosing);
+}
+
+void CzinpostDlg::ReportUnexpectedException(long code) {
+    const std::string text = fw::Format("原因不明の例外が発生しました。（コード%d）", static_cast<int>(code));
+    LOG_WRITE(4, "Worker:%s", text.c_str());
+    fw::ShowMessageBoxAnsi(Hwnd(), text, MB_OK | MB_ICONSTOP);
+}
+
+void CzinpostDlg::EndOfRun(bool anyFailure) {
+    m_bWaitCursor = 0;
+    m_bRunningCursor = 0;
+    if (!m_bClosing && (m_settings->DisplayResult != 0 || anyFailure)) ShowResultWindow();
+    m_bTransferFlag = 1;
+    if (m_bClosing) return;
+
+    ShowIdleLayout();
+    m_bBusy = 0;
+    m_bTransferFlag = 0;
+    if (m_bCommandLine) PostMessageW(Hwnd(), WM_COMMAND, IDOK, 0);
+    LOG_WRITE(1, "UploadFunction finish");
+}
+
+void CzinpostDlg::ShowResultWindow() {
+    // The system's text for a library that is missing or broken.
+    auto showLastError = [this] {
+        const DWORD code = GetLastError();
+        std::wstring text = fw::SystemErrorTextW(code);
+        if (text.empty()) text = fw::AnsiToWide(kUnknownErrorText);
+        fw::ShowMessageBox(Hwnd(), text, MB_OK | MB_ICONSTOP);
+    };
+    fw::UniqueHModule library(LoadLibraryA(kDisplayResultLibrary));
+    if (!library) {
+        showLastError();
+        return;
+    }
+    if (m_bClosing) return;
+    // Through a generic function pointer: the export's real type is known only here.
+    auto display = reinterpret_cast<ExDisplayResultFunction>(
+        reinterpret_cast<void (*)()>(GetProcAddress(library.get(), kDisplayResultExport)));
+    if (!display) {
+        showLastError();
+        return;
+    }
+    display(Hwnd(), m_settings->FolderName, &m_FileList, m_nFileCount);
+    LOG_WRITE(1, "ExDisplayResult returned");
+}

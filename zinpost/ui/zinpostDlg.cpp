@@ -1,0 +1,266 @@
+#include "zinpost/ui/zinpostDlg.h"
+
+#include "zinpost/engine/CommServer.h"
+#include "zinpost/engine/Log.h"
+#include "zinpost/engine/Messages.h"
+#include "zinpost/ui/AboutDlg.h"
+#include "zinpost/ui/resource.h"
+#include "zinpost/ui/zinpostApp.h"
+
+#include "framework/Profile.h"
+#include "framework/Text.h"
+
+#include <commctrl.h>
+#include <windowsx.h>
+
+CzinpostDlg::CzinpostDlg(CAppSettings* settings)
+    : fw::Dialog(IDD_ZINPOST_DIALOG),
+      m_settings(settings),
+      m_hIcon(static_cast<HICON>(
+          LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE))) {}
+
+CzinpostDlg::~CzinpostDlg() {
+    // Logs the shared server session out once more, without its lock.
+    LogoutOnClose();
+}
+
+BOOL CzinpostDlg::OnInitDialog() {
+    // The labels and the folder field start empty.
+    SetItemTextAnsi(IDC_STATUS_LABEL, m_strStatus);
+    SetItemTextAnsi(IDC_SPARE_LABEL, m_strSpare);
+    SetItemTextAnsi(IDC_FOLDER_EDIT, m_strFolderName);
+    m_settingButton.Attach(Hwnd(), IDC_SETTING_BUTTON);
+    m_folderButton.Attach(Hwnd(), IDC_FOLDER_BUTTON);
+    m_fileNameButton.Attach(Hwnd(), IDC_FILE_NAME_BUTTON);
+    TheApp().m_hMainWnd = Hwnd();
+
+    m_bWaitCursor = 0;
+    m_bRunningCursor = 0;
+
+    const std::string about = LoadMessageById(IDS_ABOUTBOX);
+    if (HMENU system = GetSystemMenu(Hwnd(), FALSE); system && !about.empty()) {
+        AppendMenuA(system, MF_SEPARATOR, 0, nullptr);
+        AppendMenuA(system, MF_STRING, IDM_ABOUTBOX, about.c_str());
+    }
+    SendMessageW(Hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon.get()));
+    SendMessageW(Hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon.get()));
+
+    m_settings->Load();
+    LOG_WRITE(1, "---------------------- zinpostDlg start[PID:%d, TID:%d] ---------------------------",
+              static_cast<int>(GetCurrentProcessId()), static_cast<int>(GetCurrentThreadId()));
+
+    CThreadAgent* agent = CThreadAgent::GetInstance();
+    if (!agent) {
+        ShowMessageById(IDS_DIALOG_CREATE_FAILED);
+        EndDialog(0);
+        return TRUE;
+    }
+    RefreshFolderField();
+    agent->StartFolderTreeThread();
+
+    if (m_settings->IsConfigured)
+        StartCommandLineRun();
+    else
+        PostMessageW(Hwnd(), WM_COMMAND, MAKEWPARAM(IDC_SETTING_BUTTON, BN_CLICKED), 0);
+
+    if (TheApp().m_profile.GetInt(kSettingsSection, kTopMostWindowEntry, 0) == 0)
+        SetWindowPos(Hwnd(), HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+
+    LOG_WRITE(1, "-----** zinpostDlg init end**------");
+    return TRUE;
+}
+
+// A start with files on the command line posts the window a drop.
+void CzinpostDlg::StartCommandLineRun() {
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (!argv) return;
+    // With one argument only a start "with files" when it is not this
+    // program's own path (a double-click start passes just that path).
+    const bool withFiles = argc > 1 || (argc == 1 && fw::ProgramPath() != argv[0]);
+    LocalFree(argv);
+    if (withFiles) {
+        m_bCommandLine = 1;
+        PostMessageW(Hwnd(), WM_DROPFILES, 0, 0);
+    }
+}
+
+void CzinpostDlg::RefreshFolderField() {
+    m_strFolderName = m_settings->IsConfigured && !m_settings->FolderName.empty() ? m_settings->FolderName : "";
+    SetItemTextAnsi(IDC_FOLDER_EDIT, m_strFolderName);
+}
+
+bool CzinpostDlg::PreTranslateMessage(MSG& msg) {
+    // Escape never closes the window.
+    return msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE;
+}
+
+bool CzinpostDlg::OnCommand(WORD id, WORD, HWND) {
+    switch (id) {
+    case IDC_SETTING_BUTTON:
+    case ID_MENU_DEFAULT_SETTING:
+        OnSettings();
+        return true;
+    case ID_MENU_TOPMOST:
+        ToggleTopMost();
+        return true;
+    case ID_MENU_ABOUT:
+        ShowAbout();
+        return true;
+    case IDC_FOLDER_BUTTON:
+        OnChooseFolder();
+        return true;
+    case IDC_PROGRESS_CANCEL:
+        OnBnClickedProgressCancel();
+        return true;
+    case IDCANCEL:
+        OnBnClickedCancel();
+        return true;
+    case IDOK:
+        // The run itself closes the window once it has ended; Enter on the
+        // hidden default button must not pull the window from under it.
+        if (!m_bBusy) EndDialog(IDOK);
+        return true;
+    default:
+        return false;
+    }
+}
+
+INT_PTR CzinpostDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
+    handled = true;
+    switch (message) {
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == IDM_ABOUTBOX) {
+            ShowAbout();
+            return TRUE;
+        }
+        handled = false;
+        return FALSE;
+    case WM_PAINT:
+        if (IsIconic(Hwnd())) {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(Hwnd(), &ps);
+            SendMessageW(Hwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+            RECT rc;
+            GetClientRect(Hwnd(), &rc);
+            const int x = (rc.right - GetSystemMetrics(SM_CXICON) + 1) / 2;
+            const int y = (rc.bottom - GetSystemMetrics(SM_CYICON) + 1) / 2;
+            DrawIcon(dc, x, y, m_hIcon.get());
+            EndPaint(Hwnd(), &ps);
+            return TRUE;
+        }
+        handled = false;
+        return FALSE;
+    case WM_QUERYDRAGICON:
+        return reinterpret_cast<INT_PTR>(m_hIcon.get());
+    case WM_DROPFILES:
+        OnDropFiles(reinterpret_cast<HDROP>(wParam));
+        return TRUE;
+    case WM_RBUTTONUP:
+        OnRButtonUp(static_cast<UINT>(wParam), POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+        handled = false;  // then the default handling
+        return FALSE;
+    case WM_DRAWITEM:
+        if (wParam == IDC_FILE_NAME_BUTTON) {
+            m_fileNameButton.DrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+            return TRUE;
+        }
+        handled = false;
+        return FALSE;
+    case WM_SETCURSOR:
+        if (m_bWaitCursor || m_bRunningCursor) {
+            SetCursor(LoadCursorA(nullptr, m_bWaitCursor ? IDC_WAIT : IDC_APPSTARTING));
+            SetMessageResult(TRUE);
+            return TRUE;
+        }
+        handled = false;
+        return FALSE;
+    default:
+        handled = false;
+        return FALSE;
+    }
+}
+
+void CzinpostDlg::OnRButtonUp(UINT, POINT point) {
+    if (m_bBusy) return;
+    HMENU menu = LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_POPUP_MENU));
+    if (!menu) return;
+    HMENU popup = GetSubMenu(menu, 0);
+    const bool topmost = GetWindowLongW(Hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST;
+    CheckMenuItem(popup, ID_MENU_TOPMOST, MF_BYCOMMAND | (topmost ? MF_CHECKED : MF_UNCHECKED));
+    ClientToScreen(Hwnd(), &point);
+    TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_RIGHTBUTTON, point.x, point.y, 0, Hwnd(), nullptr);
+    DestroyMenu(menu);
+}
+
+void CzinpostDlg::ToggleTopMost() {
+    const bool topmost = GetWindowLongW(Hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST;
+    SetWindowPos(Hwnd(), topmost ? HWND_NOTOPMOST : HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    const bool now = GetWindowLongW(Hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST;
+    TheApp().m_profile.WriteInt(kSettingsSection, kTopMostWindowEntry, now ? 1 : 0);
+}
+
+void CzinpostDlg::ShowAbout() {
+    CAboutDlg about;
+    about.DoModal(Hwnd());
+}
+
+void CzinpostDlg::OnSettings() {
+    if (m_bBusy) return;
+    // The default settings dialog opens here once it exists.
+    LOG_WRITE(1, "OnSettings");
+}
+
+void CzinpostDlg::OnChooseFolder() {
+    // The folder selection dialog opens here once it exists.
+    LOG_WRITE(1, "OnChooseFolder");
+}
+
+void CzinpostDlg::OnBnClickedProgressCancel() {
+    m_bCancelRequested = 1;
+    LOG_WRITE(1, "アップロードキャンセル　スタート");
+    m_bWaitCursor = 1;
+}
+
+void CzinpostDlg::OnBnClickedCancel() {
+    m_bWaitCursor = 1;
+    m_bCancelRequested = 1;
+    m_bClosing = 1;
+    if (CThreadAgent* agent = CThreadAgent::GetInstance()) {
+        LOG_WRITE(1, "CancelThreads");
+        agent->SignalObjAndWait_UploadFile(this);
+    }
+    EndDialog(IDCANCEL);
+}
+
+void CzinpostDlg::LogoutOnClose() {
+    std::string error;
+    CCommServer().Logout(&error);
+}
+
+void CzinpostDlg::SetStatus(const std::string& text) {
+    m_strStatus = text;
+    SetItemTextAnsi(IDC_STATUS_LABEL, m_strStatus);
+}
+
+void CzinpostDlg::ShowRunningLayout() {
+    for (int id : {IDC_PROGRESS_CANCEL, IDC_UPLOAD_PROGRESS, IDC_STATUS_LABEL, IDC_FILE_NAME_BUTTON}) ShowItem(id, true);
+    for (int id : {IDC_DROP_PICTURE, IDC_SETTING_BUTTON, IDC_FOLDER_EDIT, IDC_FOLDER_BUTTON, IDC_SPARE_LABEL,
+                   IDC_FOLDER_CAPTION})
+        ShowItem(id, false);
+    RedrawWindow(Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    EnableItem(IDC_SETTING_BUTTON, true);
+    EnableItem(IDC_PROGRESS_CANCEL, true);
+    EnableItem(IDC_FOLDER_BUTTON, false);
+}
+
+void CzinpostDlg::ShowIdleLayout() {
+    EnableItem(IDC_FOLDER_BUTTON, true);
+    EnableItem(IDC_SETTING_BUTTON, true);
+    EnableItem(IDC_PROGRESS_CANCEL, false);
+    SendMessageW(Hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDC_SETTING_BUTTON)), TRUE);
+    for (int id : {IDC_PROGRESS_CANCEL, IDC_UPLOAD_PROGRESS, IDC_STATUS_LABEL, IDC_FILE_NAME_BUTTON}) ShowItem(id, false);
+    for (int id : {IDC_DROP_PICTURE, IDC_SETTING_BUTTON, IDC_FOLDER_EDIT, IDC_FOLDER_BUTTON}) ShowItem(id, true);
+    ShowItem(IDC_SPARE_LABEL, false);
+    ShowItem(IDC_FOLDER_CAPTION, true);
+}
