@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <atomic>
 #include <thread>
 
 using namespace testing_support;
@@ -47,7 +48,10 @@ protected:
         CAppSettings& s = TheApp().m_settings;
         s = CAppSettings(&TheApp().m_profile);  // nothing stored: the window opens unconfigured
         window = std::make_unique<CzinpostDlg>(&s);
-        ui = std::thread([this] { window->DoModal(nullptr); });
+        ui = std::thread([this] {
+            window->DoModal(nullptr);
+            uiDone = true;
+        });
         ASSERT_TRUE(WaitFor([this] { return window->Hwnd() && IsWindowVisible(window->Hwnd()); }, 30000));
         // The settings a run needs; the server refuses connections.
         s.Server = "http://127.0.0.1:1/api/";
@@ -60,9 +64,32 @@ protected:
     }
     void TearDown() override {
         WaitFor([this] { return window->m_bBusy == 0; }, 120000);
-        PostMessageW(window->Hwnd(), WM_COMMAND, IDOK, 0);
+        for (int attempt = 0; attempt < 5 && !uiDone; ++attempt) {
+            CloseOpenMenu();
+            PostMessageW(window->Hwnd(), WM_COMMAND, IDOK, 0);
+            WaitFor([this] { return uiDone.load(); }, 5000);
+        }
+        if (!uiDone) {
+            // The window object cannot go while its thread still runs it.
+            ADD_FAILURE() << "the main window did not close";
+            fflush(stdout);
+            _exit(3);
+        }
         ui.join();
         window.reset();
+    }
+
+    // Escape ends a popup menu's own message loop; posted until it has.
+    static bool CloseOpenMenu() {
+        return WaitFor(
+            [] {
+                HWND menu = FindWindowW(L"#32768", nullptr);
+                if (!menu || !IsWindowVisible(menu)) return true;
+                PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+                PostMessageW(menu, WM_KEYUP, VK_ESCAPE, 0);
+                return false;
+            },
+            10000);
     }
 
     void Drop(const std::vector<std::wstring>& paths) {
@@ -81,6 +108,7 @@ protected:
     TempDir dir;
     std::unique_ptr<CzinpostDlg> window;
     std::thread ui;
+    std::atomic<bool> uiDone{false};
 };
 
 TEST_F(MainWindowTest, StartsIdleAndUnconfigured) {
@@ -218,8 +246,7 @@ TEST_F(MainWindowTest, RightClickOpensTheMenuWithTheTopMostCheck) {
     EXPECT_EQ(GetMenuItemID(menu, 2), static_cast<UINT>(ID_MENU_ABOUT));
     // The window is not topmost at start: no check mark.
     EXPECT_FALSE(GetMenuState(menu, ID_MENU_TOPMOST, MF_BYCOMMAND) & MF_CHECKED);
-    PostMessageW(window->Hwnd(), WM_CANCELMODE, 0, 0);
-    EXPECT_TRUE(WaitFor([] { return OpenMenuWindow() == nullptr; }, 10000));
+    EXPECT_TRUE(CloseOpenMenu());
 }
 
 TEST_F(MainWindowTest, NoMenuDuringARun) {
