@@ -76,4 +76,10 @@ std::string SystemErrorText(DWORD error, HMODULE module) {
     return n ? std::string(buffer, n) : std::string();
 }
 
+std::string SystemErrorLine(DWORD error) {
+    std::string text = SystemErrorText(error);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
 }  // namespace fw

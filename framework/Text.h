@@ -23,6 +23,9 @@ inline std::string WideToUtf8(const std::wstring& text) { return FromWide(text, 
 // inserts ignored, ANSI; empty when the system has none. `module` adds a
 // message table to search first (for example wininet.dll's).
 std::string SystemErrorText(DWORD error, HMODULE module = nullptr);
+// The same without the line break (and blanks) the system ends it with: for
+// texts shown inside other texts.
+std::string SystemErrorLine(DWORD error);
 std::wstring SystemErrorTextW(DWORD error);
 
 }  // namespace fw

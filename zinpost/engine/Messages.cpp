@@ -21,11 +21,11 @@ std::string LoadMessageById(UINT id) {
 
 int ShowMessageById(UINT id) { return fw::ShowMessageBoxAnsi(nullptr, LoadMessageById(id), MB_OK | MB_ICONSTOP); }
 
-void ShowLastErrorBox() {
+void ShowLastErrorBox(HWND owner) {
     const DWORD error = GetLastError();
     std::wstring text = fw::SystemErrorTextW(error);
     // Some codes (CryptoAPI's among them on some systems) have no text: an
     // empty box would tell the user nothing.
     if (text.empty()) text = fw::AnsiToWide(kUnknownErrorText);
-    fw::ShowMessageBox(nullptr, text, MB_OK | MB_ICONSTOP);
+    fw::ShowMessageBox(owner, text, MB_OK | MB_ICONSTOP);
 }

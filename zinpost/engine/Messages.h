@@ -15,4 +15,4 @@ bool TryLoadMessageById(UINT id, std::string& text);
 int ShowMessageById(UINT id);
 // Shows the system's text for the calling thread's last error the same way
 // (kUnknownErrorText when the system has none).
-void ShowLastErrorBox();
+void ShowLastErrorBox(HWND owner = nullptr);

@@ -25,14 +25,6 @@ Function ProcAddress(HMODULE module, const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
-// The system's text for an error code, without the line break the system
-// puts at its end (the text is shown inside other texts).
-std::string ErrorText(DWORD error) {
-    std::string text = fw::SystemErrorText(error);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-    return text;
-}
-
 // `source` in the thread's ANSI code page, for the library's narrow
 // interface. Fails (with the reason as an error code) when the narrow form
 // would not fit the library's buffer or would not name the same file: a
@@ -179,7 +171,7 @@ int COfficePDF::loadConverter() {
     if (quiet) SetThreadErrorMode(previousMode, nullptr);
     m_hLibrary.reset(library);
     if (!m_hLibrary) {
-        m_strError = ErrorText(error);
+        m_strError = fw::SystemErrorLine(error);
         LOG_WRITE(4, "LoadLibrary %s failed[%lu] %s", kQuillmorphLibrary, error, m_strError.c_str());
         return -1;
     }
@@ -187,7 +179,7 @@ int COfficePDF::loadConverter() {
     const auto create = ProcAddress<CreateQuillmorphInstanceFunction>(m_hLibrary.get(), kCreateQuillmorphInstance);
     if (!create) {
         const DWORD lookupError = GetLastError();
-        m_strError = ErrorText(lookupError);
+        m_strError = fw::SystemErrorLine(lookupError);
         LOG_WRITE(4, "GetProcAddress %s failed[%lu] %s", kCreateQuillmorphInstance, lookupError, m_strError.c_str());
         return -2;
     }
@@ -195,7 +187,7 @@ int COfficePDF::loadConverter() {
     if (!m_cPDF) {
         // The library answers every call through the object: without one
         // there is nothing to ask, which is as good as a missing entry point.
-        m_strError = ErrorText(ERROR_INVALID_FUNCTION);
+        m_strError = fw::SystemErrorLine(ERROR_INVALID_FUNCTION);
         LOG_WRITE(4, "%s returned no object", kCreateQuillmorphInstance);
         return -2;
     }
@@ -346,7 +338,7 @@ int COfficePDF::convertPDF(const std::wstring& source, std::wstring& pdf) {
     DWORD pathError = 0;
     if (!ToLibraryPath(source, narrow, pathError)) {
         // The library would look for another file, or read past its buffer.
-        m_strError = ErrorText(pathError);
+        m_strError = fw::SystemErrorLine(pathError);
         LOG_WRITE(4, "convertPDF: path not usable[%lu] %s", pathError, m_strError.c_str());
         return -3;
     }

@@ -21,8 +21,7 @@
 namespace {
 // The reason given for a file whose path has a piece longer than 259 characters.
 std::string PathTooLongText() {
-    std::string text = fw::SystemErrorText(ERROR_FILENAME_EXCED_RANGE);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    const std::string text = fw::SystemErrorLine(ERROR_FILENAME_EXCED_RANGE);
     return text.empty() ? kUnknownErrorText : text;
 }
 }  // namespace
@@ -181,16 +180,10 @@ void CzinpostDlg::EndOfRun(bool anyFailure) {
 }
 
 void CzinpostDlg::ShowResultWindow() {
-    // The system's text for a library that is missing or broken.
-    auto showLastError = [this] {
-        const DWORD code = GetLastError();
-        std::wstring text = fw::SystemErrorTextW(code);
-        if (text.empty()) text = fw::AnsiToWide(kUnknownErrorText);
-        fw::ShowMessageBox(Hwnd(), text, MB_OK | MB_ICONSTOP);
-    };
+    // A library that is missing or broken shows the system's text for it.
     fw::UniqueHModule library(LoadLibraryA(kDisplayResultLibrary));
     if (!library) {
-        showLastError();
+        ShowLastErrorBox(Hwnd());
         return;
     }
     if (m_bClosing) return;
@@ -198,7 +191,7 @@ void CzinpostDlg::ShowResultWindow() {
     auto display = reinterpret_cast<ExDisplayResultFunction>(
         reinterpret_cast<void (*)()>(GetProcAddress(library.get(), kDisplayResultExport)));
     if (!display) {
-        showLastError();
+        ShowLastErrorBox(Hwnd());
         return;
     }
     display(Hwnd(), m_settings->FolderName, &m_FileList, m_nFileCount);
