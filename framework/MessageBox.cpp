@@ -31,6 +31,10 @@ std::wstring Caption() {
 }  // namespace
 
 int ShowMessageBoxCaption(HWND owner, const std::wstring& text, const std::wstring& caption, UINT type) {
+    // Without an owner the box belongs to the thread's active window (the
+    // open dialog), so it comes up in front of an always-on-top window and
+    // keeps the user from working behind it.
+    if (!owner) owner = GetActiveWindow();
     if (MessageBoxHook hook = g_hook.load()) return hook(owner, text, caption, type);
     return MessageBoxW(owner, text.c_str(), caption.c_str(), type);
 }

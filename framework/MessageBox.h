@@ -9,7 +9,8 @@ namespace fw {
 // Replaces the real box; returns the button the box would have returned.
 using MessageBoxHook = int (*)(HWND owner, const std::wstring& text, const std::wstring& caption, UINT type);
 
-// Shows a box with the program's caption. The ANSI form takes text in the
+// Shows a box with the program's caption; a null owner means the calling
+// thread's active window. The ANSI form takes text in the
 // system's ANSI code page.
 int ShowMessageBox(HWND owner, const std::wstring& text, UINT type);
 int ShowMessageBoxAnsi(HWND owner, const std::string& text, UINT type);

@@ -11,19 +11,29 @@ bool SingleLock::Lock(DWORD timeout) {
 }
 
 bool SingleLock::LockHandlingSentMessages(DWORD timeout) {
+    const bool acquired = WaitHandlingSentMessages(m_semaphore, timeout) == WAIT_OBJECT_0;
+    if (acquired) m_owner.store(GetCurrentThreadId());
+    return acquired;
+}
+
+DWORD WaitHandlingSentMessages(HANDLE handle, DWORD timeout) {
     const ULONGLONG deadline = GetTickCount64() + timeout;
     for (;;) {
-        const ULONGLONG now = GetTickCount64();
-        const DWORD remaining = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
-        const DWORD wait = MsgWaitForMultipleObjects(1, &m_semaphore, FALSE, remaining, QS_SENDMESSAGE);
+        DWORD remaining = INFINITE;
+        if (timeout != INFINITE) {
+            const ULONGLONG now = GetTickCount64();
+            remaining = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+        }
+        const DWORD wait = MsgWaitForMultipleObjects(1, &handle, FALSE, remaining, QS_SENDMESSAGE | QS_PAINT);
         if (wait == WAIT_OBJECT_0 + 1 && remaining > 0) {
+            // Peeking handles the sent messages; only paint messages are
+            // taken from the queue, so input waits for the end of the wait.
             MSG msg;
-            PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);  // handles the sent messages
+            while (PeekMessageW(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE)) DispatchMessageW(&msg);
             continue;
         }
-        const bool acquired = wait == WAIT_OBJECT_0;
-        if (acquired) m_owner.store(GetCurrentThreadId());
-        return acquired;
+        if (wait == WAIT_OBJECT_0 + 1) return WAIT_TIMEOUT;
+        return wait;
     }
 }
 

@@ -31,8 +31,10 @@ public:
     // Waits at most `timeout` ms; true when the object was acquired.
     bool Lock(DWORD timeout = INFINITE);
     // The same for a thread that owns windows: messages other threads send to
-    // them are handled meanwhile, so a worker updating a control cannot be
-    // stuck behind the wait. Posted messages and input stay queued.
+    // them are handled and its windows repaint meanwhile, so a worker
+    // updating a control cannot be stuck behind the wait and a window waiting
+    // for seconds does not freeze on screen. Posted messages and input stay
+    // queued. `timeout` may be INFINITE.
     bool LockHandlingSentMessages(DWORD timeout);
     // Releases the semaphore only when the calling thread holds it.
     bool Unlock();
@@ -43,6 +45,11 @@ private:
     HANDLE m_semaphore;
     std::atomic<DWORD> m_owner{0};  // thread id of the holder, 0 when free
 };
+
+// Waits for `handle` like SingleLock::LockHandlingSentMessages: sent messages
+// are handled and the calling thread's windows repaint meanwhile. Returns
+// WAIT_OBJECT_0, WAIT_TIMEOUT or WAIT_FAILED.
+DWORD WaitHandlingSentMessages(HANDLE handle, DWORD timeout);
 
 // A started worker thread. The thread runs on its own; the object only keeps
 // its handle and id for whoever wants to know.

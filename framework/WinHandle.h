@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 #include <wininet.h>
+#include <commctrl.h>
 #include <utility>
 
 namespace fw {
@@ -59,6 +60,7 @@ inline void FreeLocal(HLOCAL h) { ::LocalFree(h); }
 inline void DeleteGdi(HGDIOBJ h) { ::DeleteObject(h); }
 inline void DestroyIconHandle(HICON h) { ::DestroyIcon(h); }
 inline void DeleteDc(HDC h) { ::DeleteDC(h); }
+inline void DestroyImageList(HIMAGELIST h) { ::ImageList_Destroy(h); }
 
 struct File {
     using pointer = HANDLE;
@@ -79,5 +81,6 @@ using UniqueHLocal = UniqueHandle<traits::Simple<HLOCAL, nullptr, traits::FreeLo
 using UniqueGdiObject = UniqueHandle<traits::Simple<HGDIOBJ, nullptr, traits::DeleteGdi>>;
 using UniqueHIcon = UniqueHandle<traits::Simple<HICON, nullptr, traits::DestroyIconHandle>>;
 using UniqueHdc = UniqueHandle<traits::Simple<HDC, nullptr, traits::DeleteDc>>;
+using UniqueImageList = UniqueHandle<traits::Simple<HIMAGELIST, nullptr, traits::DestroyImageList>>;
 
 }  // namespace fw

@@ -17,6 +17,11 @@ constexpr int kSelectFileDeleteAbsent = -100;
 std::atomic<CAppSettings*> g_appSettings{nullptr};
 }  // namespace
 
+std::unique_lock<std::mutex> LockConnectionSettings() {
+    static std::mutex mutex;
+    return std::unique_lock<std::mutex>(mutex);
+}
+
 CAppSettings* GetAppSettings() { return g_appSettings.load(); }
 void SetAppSettings(CAppSettings* settings) { g_appSettings.store(settings); }
 
@@ -25,12 +30,16 @@ CAppSettings::CAppSettings(fw::Profile* application) : m_pApp(application) {}
 int CAppSettings::Load() {
     const fw::Profile& p = *m_pApp;
     const char* s = kSettingsSection;
-    Server = p.GetString(s, "Server", "");
-    User = p.GetString(s, "User", "");
+    // The connection values are read first and stored in one step, so a
+    // worker copying them meanwhile sees the old ones or the new ones.
+    ConnectionSettings connection;
+    connection.Server = p.GetString(s, "Server", "");
+    connection.User = p.GetString(s, "User", "");
+    connection.ProxyAddress = p.GetString(s, "ProxyAddress", "");
+    connection.ProxyPort = p.GetString(s, "ProxyPort", "");
+    connection.ProxyList = p.GetString(s, "ProxyList", "");
+    connection.ProxySelect = p.GetInt(s, "ProxySelect", 1);
     FolderName = p.GetString(s, "FolderName", "");
-    ProxyAddress = p.GetString(s, "ProxyAddress", "");
-    ProxyPort = p.GetString(s, "ProxyPort", "");
-    ProxyList = p.GetString(s, "ProxyList", "");
     FileDeleteDate = p.GetString(s, "FileDeleteDate", "");
 
     Folder = p.GetInt(s, "Folder", 0);
@@ -39,11 +48,21 @@ int CAppSettings::Load() {
     SelectFileDelete = p.GetInt(s, "SelectFileDelete", kSelectFileDeleteAbsent);
     DisplayResult = p.GetInt(s, "DisplayResult", 1);
     ConvertPDF = p.GetInt(s, "ConvertPDF", 0);
-    ProxySelect = p.GetInt(s, "ProxySelect", 1);
     // Settings from before the mode existed: the day count tells the mode.
     if (SelectFileDelete == kSelectFileDeleteAbsent) SelectFileDelete = FileDelete < 0 ? 0 : 2;
 
-    LoadPassword();
+    std::string password;
+    const bool passwordRead = LoadPassword(password);
+    {
+        const auto lock = LockConnectionSettings();
+        Server = std::move(connection.Server);
+        User = std::move(connection.User);
+        ProxyAddress = std::move(connection.ProxyAddress);
+        ProxyPort = std::move(connection.ProxyPort);
+        ProxyList = std::move(connection.ProxyList);
+        ProxySelect = connection.ProxySelect;
+        if (passwordRead) Password = std::move(password);
+    }
 
     LOG_WRITE(1, "Load: server[%s] user[%s] folder[%d:%s]", Server.c_str(), User.c_str(), Folder, FolderName.c_str());
     if (Server.empty() || User.empty() || Password.empty()) return 0;
@@ -51,19 +70,23 @@ int CAppSettings::Load() {
     return 1;
 }
 
-void CAppSettings::LoadPassword() {
+bool CAppSettings::LoadPassword(std::string& plain) {
     std::vector<BYTE> cipher;
     // Absent or empty: the in-memory password stays as it is.
-    if (!m_pApp->GetBinary(kSettingsSection, "Password", cipher) || cipher.empty()) return;
-    std::string plain;
+    if (!m_pApp->GetBinary(kSettingsSection, "Password", cipher) || cipher.empty()) return false;
     if (!DecryptPassword(cipher, PassPhrase, plain)) {
         const DWORD error = GetLastError();
         LOG_WRITE(4, "Load: password not decrypted[%lu]", error);
         SetLastError(error);
         ShowLastErrorBox();
-        return;
+        return false;
     }
-    Password = plain;
+    return true;
+}
+
+ConnectionSettings CAppSettings::Connection() const {
+    const auto lock = LockConnectionSettings();
+    return ConnectionSettings{Server, User, Password, ProxySelect, ProxyAddress, ProxyPort, ProxyList};
 }
 
 int CAppSettings::Save() {

@@ -4,7 +4,25 @@
 // user's registry (section "Settings" of the application profile).
 #include "framework/Profile.h"
 
+#include <mutex>
 #include <string>
+
+// What a request needs to reach the server: copied in one piece for worker
+// threads, which must never read the strings while a dialog changes them.
+struct ConnectionSettings {
+    std::string Server;
+    std::string User;
+    std::string Password;
+    int ProxySelect = 1;
+    std::string ProxyAddress;
+    std::string ProxyPort;
+    std::string ProxyList;
+};
+
+// Held by whoever changes or copies the connection values of a settings
+// record (server, user, password, proxy): the user-interface thread while it
+// writes them, a worker while it takes its copy.
+std::unique_lock<std::mutex> LockConnectionSettings();
 
 class CAppSettings {
 public:
@@ -15,6 +33,8 @@ public:
     int Load();
     // Writes every value and ExeFile; always 1.
     int Save();
+    // A consistent copy of the connection values, taken under the lock.
+    ConnectionSettings Connection() const;
 
     int IsConfigured = 0;
     fw::Profile* m_pApp;  // the application whose profile holds the values
@@ -38,7 +58,9 @@ public:
     std::string PassPhrase = "r8k2mq4x9v3b";
 
 private:
-    void LoadPassword();
+    // The stored password decrypted; false when there is none or it does
+    // not decrypt (after the error box).
+    bool LoadPassword(std::string& plain);
     void SavePassword();
 };
 

@@ -36,9 +36,9 @@ int CTessalyWebAPI::ManageContentGroups(fw::HttpConnection* connection, fw::Inte
     int result = 0;
     std::string detail;
     std::unique_ptr<fw::HttpRequest> request;
-    const CAppSettings* settings = GetAppSettings();
+    ConnectionSettings settings;
     fw::UrlParts url;
-    if (!settings || !ParseServerUrl(settings->Server, url)) {
+    if (!CurrentConnection(settings) || !ParseServerUrl(settings.Server, url)) {
         detail = LoadMessageById(IDS_SERVER_URL_INVALID);
     } else {
         try {

@@ -209,9 +209,9 @@ private:
         UPLOAD_LOG(1, "dialog[%s], File[%s]", fw::WideToAnsi(m_params.path).c_str(), m_utf8Name.get());
         m_progress.ShowName(ansiName);
 
-        const CAppSettings* settings = GetAppSettings();
+        ConnectionSettings settings;
         fw::UrlParts url;
-        if (!settings || !CTessalyWebAPI::ParseServerUrl(settings->Server, url)) {
+        if (!CTessalyWebAPI::CurrentConnection(settings) || !CTessalyWebAPI::ParseServerUrl(settings.Server, url)) {
             error = LoadMessageById(IDS_SERVER_URL_INVALID);
             return false;
         }

@@ -26,7 +26,7 @@ constexpr DWORD kReadStep = 128;
 
 // The login form. The traced form masks the password, the device key and the
 // device name; the user name shows as sent, URL-encoded.
-std::string LoginForm(const CAppSettings& settings, const std::string& deviceKey, bool masked) {
+std::string LoginForm(const ConnectionSettings& settings, const std::string& deviceKey, bool masked) {
     return JoinForm({
         {"username", UrlEncode(settings.User)},
         {"password", masked ? kMasked : UrlEncode(settings.Password)},
@@ -65,14 +65,14 @@ int CTessalyWebAPI::AuthUserLogin(InternetSessionHolder& session, std::string* m
     int result = 0;
     std::string detail;
     std::unique_ptr<fw::HttpRequest> request;
-    const CAppSettings* settings = GetAppSettings();
+    ConnectionSettings settings;
     fw::UrlParts url;
-    if (!settings || !ParseServerUrl(settings->Server, url)) {
+    if (!CurrentConnection(settings) || !ParseServerUrl(settings.Server, url)) {
         detail = LoadMessageById(IDS_SERVER_URL_INVALID);
     } else {
-        LOG_WRITE(1, "url:%s", settings->Server.c_str());
+        LOG_WRITE(1, "url:%s", settings.Server.c_str());
         try {
-            switch (settings->ProxySelect) {
+            switch (settings.ProxySelect) {
             case 0:
                 session = std::make_unique<fw::InternetSession>(nullptr, INTERNET_OPEN_TYPE_DIRECT);
                 break;
@@ -80,12 +80,12 @@ int CTessalyWebAPI::AuthUserLogin(InternetSessionHolder& session, std::string* m
                 session = std::make_unique<fw::InternetSession>(nullptr, INTERNET_OPEN_TYPE_PRECONFIG);
                 break;
             case 2:
-                if (settings->ProxyAddress.empty() || settings->ProxyPort.empty()) {
+                if (settings.ProxyAddress.empty() || settings.ProxyPort.empty()) {
                     detail = LoadMessageById(IDS_PROXY_NOT_SET);
                 } else {
                     const std::string proxy =
-                        fw::Format("%s:%s", settings->ProxyAddress.c_str(), settings->ProxyPort.c_str());
-                    const std::string bypass = fw::Format("%s", settings->ProxyList.c_str());
+                        fw::Format("%s:%s", settings.ProxyAddress.c_str(), settings.ProxyPort.c_str());
+                    const std::string bypass = fw::Format("%s", settings.ProxyList.c_str());
                     LOG_WRITE(2, "INTERNET_OPEN_TYPE_PROXY,  %s ex[%s]", proxy.c_str(), bypass.c_str());
                     session = std::make_unique<fw::InternetSession>(nullptr, INTERNET_OPEN_TYPE_PROXY,
                                                                     proxy.c_str(), bypass.c_str());
@@ -99,9 +99,9 @@ int CTessalyWebAPI::AuthUserLogin(InternetSessionHolder& session, std::string* m
                                                                   url.IsSecure() ? INTERNET_FLAG_SECURE : 0);
                 // Computed once per login, never stored.
                 const std::string deviceKey = MakeDeviceKey();
-                const std::string form = LoginForm(*settings, deviceKey, false);
+                const std::string form = LoginForm(settings, deviceKey, false);
                 request = SendLogin(*connection, url, form);
-                LOG_WRITE(2, "Login : SendData=%s", LoginForm(*settings, deviceKey, true).c_str());
+                LOG_WRITE(2, "Login : SendData=%s", LoginForm(settings, deviceKey, true).c_str());
 
                 DWORD status = request->StatusCode();
                 LOG_WRITE(2, "Login : HTTP StatusCode[%d]", static_cast<int>(status));
@@ -166,11 +166,11 @@ int CTessalyWebAPI::AuthUserLogout(InternetSessionHolder& session, HttpConnectio
     int result = 0;
     std::string detail;
     std::unique_ptr<fw::HttpRequest> request;
-    const CAppSettings* settings = GetAppSettings();
+    ConnectionSettings settings;
     fw::UrlParts url;
     try {
         // An unparsable URL sends nothing; the failure has no detail.
-        if (settings && ParseServerUrl(settings->Server, url)) {
+        if (CurrentConnection(settings) && ParseServerUrl(settings.Server, url)) {
             request = OpenRequest(*connection, "GET", url, kLogoutEndpoint, RequestFlagsFor(url));
             ApplyCertificateOptions(*request);
             LOG_WRITE(1, "LOGOUT : SendRequest");
@@ -242,6 +242,13 @@ std::string CTessalyWebAPI::ReadResponseText(fw::HttpRequest& request) {
 }
 
 std::string CTessalyWebAPI::LastErrorText() { return fw::SystemErrorText(GetLastError()); }
+
+bool CTessalyWebAPI::CurrentConnection(ConnectionSettings& settings) {
+    const CAppSettings* record = GetAppSettings();
+    if (!record) return false;
+    settings = record->Connection();
+    return true;
+}
 
 bool CTessalyWebAPI::ParseServerUrl(const std::string& server, fw::UrlParts& url) {
     return fw::ParseHttpUrl(server, url);

@@ -4,10 +4,11 @@
 // with its proxy modes, the request flags and certificate options, the JSON
 // answer envelope, the HTTP status rule and the server's error messages.
 //
-// The class keeps no state: every operation reads the process's settings
-// record (GetAppSettings) at the moment of the call. The logged-in session
-// and connection belong to the caller (the shared server session), which
-// hands its holders to login and logout and the connection to every request.
+// The class keeps no state: every operation takes a copy of the connection
+// values of the process's settings record at the moment of the call. The
+// logged-in session and connection belong to the caller (the shared server
+// session), which hands its holders to login and logout and the connection
+// to every request.
 #include "zinpost/engine/UploadTypes.h"
 
 #include "framework/Internet.h"
@@ -15,7 +16,7 @@
 #include <memory>
 #include <string>
 
-class CAppSettings;
+struct ConnectionSettings;
 
 using InternetSessionHolder = std::unique_ptr<fw::InternetSession>;
 using HttpConnectionHolder = std::unique_ptr<fw::HttpConnection>;
@@ -75,6 +76,9 @@ public:
     // The system's text for the calling thread's last error; empty when none.
     static std::string LastErrorText();
 
+    // The connection values of the process's settings record, copied under
+    // their lock; false when no record is registered.
+    static bool CurrentConnection(ConnectionSettings& settings);
     // Splits the configured server URL; false when it cannot be parsed.
     static bool ParseServerUrl(const std::string& server, fw::UrlParts& url);
     // The flag set for login, logout and upload: secure for https.

@@ -148,7 +148,10 @@ void CThreadAgent::StartUpdateFolderTreeThread() {
     m_pUpdateFolderTreeThread = fw::BeginWorkerThread(UpdateFolderTreeThread, this);
 }
 
-bool CThreadAgent::StartPDFCheckThread() { return fw::BeginWorkerThread(PDFCheckThread, this) != nullptr; }
+bool CThreadAgent::StartPDFCheckThread() {
+    m_pPDFCheckThread = fw::BeginWorkerThread(PDFCheckThread, this);
+    return m_pPDFCheckThread != nullptr;
+}
 
 int CThreadAgent::SignalObjAndWait_UploadFile(IUploadWindow* window) {
     LOG_WRITE(1, "Start Waiting WaitForSingleObject UploadFile[%d]", ThreadId());
@@ -168,7 +171,8 @@ int CThreadAgent::SignalObjAndWait_UploadFile(IUploadWindow* window) {
 
 int CThreadAgent::SignalObjAndWait_PDFCheck() {
     LOG_WRITE(1, "Start Waiting WaitForSingleObject PDFCheck[%d]", ThreadId());
-    const bool locked = m_pdfCheckLock->Lock();
+    if (m_pPDFCheckThread) fw::WaitHandlingSentMessages(m_pPDFCheckThread->handle.get(), INFINITE);
+    const bool locked = m_pdfCheckLock->LockHandlingSentMessages(INFINITE);
     LOG_WRITE(1, "while WaitForSingleObject PDFCheck[%d]:%d", ThreadId(), locked ? 1 : 0);
     if (m_pdfCheckLock->IsLocked()) m_pdfCheckLock->Unlock();
     LOG_WRITE(1, "Finished Waiting WaitForSingleObject PDFCheck[%d]", ThreadId());

@@ -64,7 +64,10 @@ public:
     // Waits, at most 32 attempts of 1000 ms, until the upload run has let go
     // of its semaphore; stops early when the window's transfer flag is 1.
     int SignalObjAndWait_UploadFile(IUploadWindow* window);
-    // Waits without limit until the Office check has let go of its semaphore.
+    // Waits without limit until the Office check has let go of its
+    // semaphore, and until a check thread just started has ended (it may not
+    // have taken the semaphore yet). Messages sent by other threads are
+    // handled and the caller's windows repaint meanwhile.
     int SignalObjAndWait_PDFCheck();
 
     std::shared_ptr<fw::WorkerThread> m_pUpdateFolderTreeThread;
@@ -75,6 +78,8 @@ public:
 
 private:
     CThreadAgent();
+    // The last started Office check, waited for by SignalObjAndWait_PDFCheck.
+    std::shared_ptr<fw::WorkerThread> m_pPDFCheckThread;
     // The two process-wide single-locks, one on each semaphore.
     std::unique_ptr<fw::SingleLock> m_uploadLock;
     std::unique_ptr<fw::SingleLock> m_pdfCheckLock;

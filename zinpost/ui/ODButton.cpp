@@ -1,6 +1,6 @@
 #include "zinpost/ui/ODButton.h"
 
-#include "framework/WinHandle.h"
+#include "framework/Font.h"
 
 void CODButton::DrawItem(const DRAWITEMSTRUCT& item) const {
     const RECT& rc = item.rcItem;
@@ -13,11 +13,7 @@ void CODButton::DrawItem(const DRAWITEMSTRUCT& item) const {
     const COLORREF face = GetSysColor(COLOR_BTNFACE);
     fw::UniqueGdiObject brush(CreateSolidBrush(face));
     fw::UniqueGdiObject pen(CreatePen(PS_SOLID, 0, face));
-    LOGFONTW logFont{};
-    HFONT buttonFont = reinterpret_cast<HFONT>(SendMessageW(item.hwndItem, WM_GETFONT, 0, 0));
-    if (!buttonFont || !GetObjectW(buttonFont, sizeof logFont, &logFont))
-        GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof logFont, &logFont);
-    fw::UniqueGdiObject font(CreateFontIndirectW(&logFont));
+    fw::UniqueGdiObject font = fw::CopyWindowFont(item.hwndItem);
     if (!bitmap || !brush || !pen || !font) return;
 
     const HGDIOBJ oldBitmap = SelectObject(memory.get(), bitmap.get());

@@ -12,8 +12,16 @@
 #define IDR_POPUP_MENU                  4
 #define IDD_ABOUTBOX                    100
 #define IDD_ZINPOST_DIALOG              102
+#define IDD_DEFAULT_SETTING             132
+#define IDD_SERVER_SETTING              134
 #define IDB_DROP_PICTURE                137
+#define IDB_FOLDER_IMAGES               140
 #define IDR_MAINFRAME                   141
+#define IDD_FOLDER_SELECT               146
+#define IDD_POPUP                       151
+#define IDD_NOW_PROCESSING              156
+#define IDD_FINISHED_PROCESSING         157
+#define IDD_PROXY_SETTING               158
 
 // Controls of the main window
 #define IDC_SETTING_BUTTON              1012
@@ -27,6 +35,68 @@
 #define IDC_FOLDER_EDIT                 1076
 #define IDC_FOLDER_CAPTION              1085
 #define IDC_PROGRESS_CANCEL             1086
+
+// Server settings dialog
+#define IDC_SERVER_URL                  1008
+#define IDC_SERVER_USER                 1009
+#define IDC_SERVER_PASSWORD             1010
+#define IDC_SERVER_HEADER               1029
+#define IDC_USER_HEADER                 1030
+#define IDC_SERVER_EXAMPLE              1033
+
+// Proxy settings dialog
+#define IDC_PROXY_ADDRESS               160
+#define IDC_PROXY_PORT                  162
+#define IDC_PROXY_EXCEPTIONS            164
+#define IDC_PROXY_NONE                  167
+#define IDC_PROXY_SYSTEM                168
+#define IDC_PROXY_MANUAL                169
+#define IDC_PROXY_FRAME                 1070
+#define IDC_PROXY_HEADER                1071
+
+// Default settings dialog
+#define IDC_PROXY_LABEL                 170
+#define IDC_PROXY_SUMMARY               171
+#define IDC_PROXY_CHANGE                172
+#define IDC_SERVER_NAME                 1000
+#define IDC_SERVER_CHANGE               1001
+#define IDC_FILE_ENCRYPT                1002
+#define IDC_DELETE_DATE                 1005
+#define IDC_DELETE_DAYS_SPIN            1006
+#define IDC_DISPLAY_RESULT              1021
+#define IDC_FOLDER_INSTRUCTION          1032
+#define IDC_FOLDER_SELECT               1034
+#define IDC_CONVERT_PDF                 1036
+#define IDC_FOLDER_TITLE                1037
+#define IDC_PERIOD_DATE                 1040
+#define IDC_PERIOD_UNLIMITED            1042
+#define IDC_PERIOD_DAYS                 1043
+#define IDC_CONNECTION_TITLE            1046
+#define IDC_SERVER_URL_LABEL            1047
+#define IDC_CONTENT_TITLE               1048
+#define IDC_FOLDER_TITLE_LABEL          1049
+#define IDC_PERIOD_LABEL                1050
+#define IDC_SECURITY_LABEL              1051
+#define IDC_UPLOAD_TITLE                1052
+#define IDC_PDF_LABEL                   1053
+#define IDC_RESULT_LABEL                1054
+#define IDC_CONNECTION_BAR              1059
+#define IDC_CONTENT_BAR                 1060
+#define IDC_UPLOAD_BAR                  1061
+#define IDC_DELETE_DAYS_LABEL           1062
+#define IDC_DELETE_DAYS                 1064
+#define IDC_UNLIMITED_LABEL             1065
+
+// Folder selection dialog
+#define IDC_EXPAND_COLLAPSE             1023
+#define IDC_FOLDER_TREE                 1035
+
+// Notice dialogs
+#define IDC_NOTICE_DETAIL_LABEL         1098
+#define IDC_NOTICE_LIST                 1097
+#define IDC_NOTICE_TEXT                 1096
+#define IDC_NOTICE_ICON                 1100
+#define IDC_NOTICE_DETAIL               1104
 
 // Commands
 #define IDM_ABOUTBOX                    0x0010

@@ -1,0 +1,19 @@
+#include "Font.h"
+
+namespace fw {
+
+LOGFONTW WindowLogFont(HWND window) {
+    LOGFONTW logFont{};
+    HFONT font = window ? reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0)) : nullptr;
+    if (!font || !GetObjectW(font, sizeof logFont, &logFont))
+        GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof logFont, &logFont);
+    return logFont;
+}
+
+UniqueGdiObject CopyWindowFont(HWND window, LONG weight) {
+    LOGFONTW logFont = WindowLogFont(window);
+    if (weight) logFont.lfWeight = weight;
+    return UniqueGdiObject(CreateFontIndirectW(&logFont));
+}
+
+}  // namespace fw

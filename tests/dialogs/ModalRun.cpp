@@ -1,0 +1,92 @@
+#include "tests/dialogs/ModalRun.h"
+
+#include "tests/support/WindowDriver.h"
+
+#include <vector>
+
+namespace testing_support {
+
+ModalRun::ModalRun(fw::Dialog& dialog, HWND owner) : m_dialog(dialog) {
+    m_thread = std::thread([this, owner] {
+        m_threadId = GetCurrentThreadId();
+        m_result = m_dialog.DoModal(owner);
+        m_ended = true;
+    });
+    WaitFor([this] { return m_ended.load() || (Hwnd() && IsWindowVisible(Hwnd())); }, 30000);
+}
+
+ModalRun::~ModalRun() {
+    for (int attempt = 0; attempt < 50 && !m_ended; ++attempt) {
+        // A message box or nested dialog of the run may be in the way: close
+        // whatever the thread shows, newest first.
+        if (HWND active = GetForegroundWindow(); active && active != Hwnd() &&
+                                               GetWindowThreadProcessId(active, nullptr) == m_threadId)
+            PostMessageW(active, WM_COMMAND, IDCANCEL, 0);
+        if (HWND hwnd = Hwnd()) PostMessageW(hwnd, WM_COMMAND, IDCANCEL, 0);
+        WaitFor([this] { return m_ended.load(); }, 200);
+    }
+    if (m_thread.joinable()) {
+        if (m_ended)
+            m_thread.join();
+        else
+            m_thread.detach();  // the process ends with the test run
+    }
+}
+
+INT_PTR ModalRun::Wait(DWORD timeoutMs) {
+    WaitFor([this] { return m_ended.load(); }, timeoutMs);
+    return m_ended ? m_result.load() : -2;
+}
+
+void ModalRun::Type(int id, const std::wstring& text) const {
+    SendMessageW(GetDlgItem(Hwnd(), id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+std::wstring ModalRun::Text(int id) const { return ControlText(Hwnd(), id); }
+
+void ModalRun::Click(int id) const { PressButton(Hwnd(), id); }
+
+void ModalRun::Key(int id, WORD key) const {
+    HWND control = GetDlgItem(Hwnd(), id);
+    PostMessageW(control, WM_KEYDOWN, key, 1);
+    PostMessageW(control, WM_KEYUP, key, 0xC0000001);
+}
+
+int ModalRun::FocusId() const {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(m_threadId, &info) || !info.hwndFocus) return 0;
+    return GetDlgCtrlID(info.hwndFocus);
+}
+
+namespace {
+struct DialogSearch {
+    std::wstring caption;
+    int id;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK FindDialog(HWND hwnd, LPARAM param) {
+    auto* search = reinterpret_cast<DialogSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid != GetCurrentProcessId() || !IsWindowVisible(hwnd) || !GetDlgItem(hwnd, search->id)) return TRUE;
+    if (WindowText(hwnd) != search->caption) return TRUE;
+    search->found = hwnd;
+    return FALSE;
+}
+}  // namespace
+
+HWND WaitForDialog(const std::wstring& caption, int id, DWORD timeoutMs) {
+    DialogSearch search{caption, id};
+    WaitFor(
+        [&] {
+            search.found = nullptr;
+            EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        },
+        timeoutMs);
+    return search.found;
+}
+
+}  // namespace testing_support

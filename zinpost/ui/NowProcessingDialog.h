@@ -1,0 +1,31 @@
+#pragma once
+// The wait dialog shown while the Office installation is checked: it starts
+// the check on its worker thread once it is on screen, waits for it (the
+// window keeps painting) and closes by itself with OK. The caller then reads
+// whether conversion is fully available.
+#include "zinpost/engine/ThreadAgent.h"
+
+#include "framework/Dialog.h"
+
+// Posted by the dialog to itself once it is shown.
+constexpr UINT WM_NOW_PROCESSING_SHOW = WM_USER + 200;
+
+class CNowProcessingDialog : public fw::Dialog {
+public:
+    CNowProcessingDialog();
+
+    // 0 when the full check found every application, 1 otherwise; read
+    // after the dialog ended with OK.
+    int m_bPDFUnavailable = 0;
+
+protected:
+    BOOL OnInitDialog() override;
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
+
+private:
+    void OnFinishedShowDialog();
+
+    CThreadAgent* m_pAgent = nullptr;
+    HWND m_btnOK = nullptr;
+    bool m_bShowPosted = false;
+};

@@ -1,0 +1,94 @@
+#include "zinpost/ui/ServerSettingDialog.h"
+
+#include "zinpost/engine/Log.h"
+#include "zinpost/engine/Messages.h"
+#include "zinpost/ui/DialogColors.h"
+#include "zinpost/ui/resource.h"
+
+#include "framework/Font.h"
+#include "framework/Internet.h"
+
+namespace {
+constexpr int kUrlLimit = 2083;  // the longest URL the platform handles
+}
+
+CServerSettingDialog::CServerSettingDialog(CAppSettings& settings)
+    : fw::Dialog(IDD_SERVER_SETTING), m_settings(settings) {}
+
+BOOL CServerSettingDialog::OnInitDialog() {
+    fw::WaitCursor wait;
+    m_edtUrl = Item(IDC_SERVER_URL);
+    m_edtUser = Item(IDC_SERVER_USER);
+    m_edtPassword = Item(IDC_SERVER_PASSWORD);
+    m_stcServer = Item(IDC_SERVER_HEADER);
+    m_stcUser = Item(IDC_USER_HEADER);
+    m_stcExample = Item(IDC_SERVER_EXAMPLE);
+    SendMessageW(m_edtUrl, EM_LIMITTEXT, kUrlLimit, 0);
+
+    m_strUrl = m_settings.Server;
+    m_strUser = m_settings.User;
+    m_strPassword = m_settings.Password;
+    SetItemTextAnsi(IDC_SERVER_URL, m_strUrl);
+    SetItemTextAnsi(IDC_SERVER_USER, m_strUser);
+    SetItemTextAnsi(IDC_SERVER_PASSWORD, m_strPassword);
+
+    m_boldFont = fw::CopyWindowFont(Hwnd(), FW_BOLD);
+    if (m_boldFont) {
+        for (HWND header : {m_stcServer, m_stcUser})
+            SendMessageW(header, WM_SETFONT, reinterpret_cast<WPARAM>(m_boldFont.get()), TRUE);
+    }
+    return TRUE;
+}
+
+bool CServerSettingDialog::OnCommand(WORD id, WORD notifyCode, HWND control) {
+    if (id == IDOK) {
+        OnOK();
+        return true;
+    }
+    return fw::Dialog::OnCommand(id, notifyCode, control);
+}
+
+INT_PTR CServerSettingDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
+    if (message == WM_CTLCOLORSTATIC && reinterpret_cast<HWND>(lParam) == m_stcExample) {
+        handled = true;
+        return ColorGreyText(reinterpret_cast<HDC>(wParam), kExampleTextColor);
+    }
+    return fw::Dialog::OnMessage(message, wParam, lParam, handled);
+}
+
+bool CServerSettingDialog::IsServerUrl(const std::string& url) {
+    fw::UrlParts parts;
+    if (!fw::ParseHttpUrl(url, parts)) return false;
+    // The path alone, without a query or fragment.
+    const std::string path = parts.object.substr(0, parts.object.find_first_of("?#"));
+    return !path.empty() && path != "/";
+}
+
+void CServerSettingDialog::OnOK() {
+    fw::WaitCursor wait;
+    m_strUrl = ItemTextAnsi(IDC_SERVER_URL);
+    m_strUser = ItemTextAnsi(IDC_SERVER_USER);
+    m_strPassword = ItemTextAnsi(IDC_SERVER_PASSWORD);
+
+    if (m_strUrl.empty() || m_strUrl.back() != '/') m_strUrl += '/';
+    if (!IsServerUrl(m_strUrl)) {
+        LOG_WRITE(1, "server URL refused[%s]", m_strUrl.c_str());
+        ShowMessageById(IDS_SERVER_SETTING_WRONG);
+        SendMessageW(Hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_edtUrl), TRUE);
+        return;
+    }
+
+    {
+        const auto lock = LockConnectionSettings();
+        m_settings.ServerChanged = 0;
+        for (auto [typed, stored] : {std::pair{&m_strUrl, &m_settings.Server}, std::pair{&m_strUser, &m_settings.User},
+                                     std::pair{&m_strPassword, &m_settings.Password}}) {
+            if (*typed != *stored) {
+                *stored = *typed;
+                m_settings.ServerChanged = 1;
+            }
+        }
+    }
+    LOG_WRITE(1, "server setting OK[%s] changed[%d]", m_strUrl.c_str(), m_settings.ServerChanged);
+    EndDialog(IDOK);
+}
