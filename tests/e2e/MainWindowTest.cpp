@@ -53,6 +53,15 @@ protected:
             uiDone = true;
         });
         ASSERT_TRUE(WaitFor([this] { return window->Hwnd() && IsWindowVisible(window->Hwnd()); }, 30000));
+        // Unconfigured, the window opens the default settings by itself; the
+        // tests go on once it has been cancelled.
+        HWND settingsDialog = WaitForWindow(L"Tessaly センドレット：デフォルト設定変更", GetCurrentProcessId(), 30000);
+        settingsDialogOpened = settingsDialog != nullptr;
+        ASSERT_TRUE(settingsDialogOpened);
+        EXPECT_EQ(GetWindow(settingsDialog, GW_OWNER), window->Hwnd());  // in front of the topmost window
+        PostMessageW(settingsDialog, WM_COMMAND, IDCANCEL, 0);
+        ASSERT_TRUE(WaitFor([&] { return !IsWindow(settingsDialog); }, 30000));
+        ASSERT_TRUE(IsWindowEnabled(window->Hwnd()));
         // The settings a run needs; the server refuses connections.
         s.Server = "http://127.0.0.1:1/api/";
         s.User = "u";
@@ -109,6 +118,7 @@ protected:
     std::unique_ptr<CzinpostDlg> window;
     std::thread ui;
     std::atomic<bool> uiDone{false};
+    bool settingsDialogOpened = false;
 };
 
 TEST_F(MainWindowTest, StartsIdleAndUnconfigured) {
@@ -124,6 +134,7 @@ TEST_F(MainWindowTest, StartsIdleAndUnconfigured) {
     EXPECT_FALSE(GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST);
     EXPECT_TRUE(GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
     EXPECT_EQ(window->m_bCommandLine, 0);
+    EXPECT_TRUE(settingsDialogOpened);
 }
 
 TEST_F(MainWindowTest, HundredFilesStartARun) {

@@ -183,21 +183,115 @@ TEST_F(ProgramTest, MoreThan100FilesAreRefusedAndNothingIsSent) {
     EXPECT_EQ(UploadRequests(), 0);
 }
 
-TEST_F(ProgramTest, IncompleteSettingsUploadNothingAndKeepTheWindowOpen) {
-    settings.Password.clear();
-    SaveSettings();
-    ZinpostProcess program({MakeFile(L"a.txt", "alpha")});
-    HWND main = program.MainWindow();
-    ASSERT_TRUE(main);
-    EXPECT_TRUE(ControlVisible(main, 1015));  // the idle drop picture
-    EXPECT_FALSE(ControlVisible(main, 1016));
-    // The start-up's folder listing tries to log in; no upload follows.
-    ASSERT_TRUE(WaitFor([&] { return !server->Requests("authUserLogin").empty(); }, 30000));
-    Sleep(1000);
+// Sets a control's text in another process, as typing would.
+void TypeInto(HWND dialog, int id, const std::wstring& text) {
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL,
+                        10000, &ignored);
+}
+
+// The first item two levels below a root item: tree items are walked by
+// handle, which needs no memory of the other process.
+HTREEITEM FirstGrandchild(HWND tree) {
+    const auto next = [tree](HTREEITEM item, WPARAM how) {
+        DWORD_PTR found = 0;
+        SendMessageTimeoutW(tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(item), SMTO_NORMAL, 5000, &found);
+        return reinterpret_cast<HTREEITEM>(found);
+    };
+    for (HTREEITEM root = next(nullptr, TVGN_ROOT); root; root = next(root, TVGN_NEXT))
+        for (HTREEITEM child = next(root, TVGN_CHILD); child; child = next(child, TVGN_NEXT))
+            if (HTREEITEM grandchild = next(child, TVGN_CHILD)) return grandchild;
+    return nullptr;
+}
+
+// A new user sets the program up entirely through its windows: started with
+// no settings (and a file, which is not uploaded), the default settings
+// dialog opens by itself; the server dialog, the folder tree and the period
+// are filled in; the next start from Explorer uploads with those settings.
+TEST_F(ProgramTest, ANewUserSetsTheProgramUpThroughItsWindows) {
+    const std::wstring user = L"山田太郎";
+    const std::wstring password = L"a&b=c d日本";
+    server->SetAccounts({{Utf8(user), Utf8(password)}});
+    server->Control("POST", "/groups", u8R"({"content_groups": [
+        {"content_group_id": "1", "parent_content_group_id": null, "title_ja": "全社共有", "type": "1"},
+        {"content_group_id": "3", "parent_content_group_id": "1", "title_ja": "開発部", "type": "1"},
+        {"content_group_id": "4", "parent_content_group_id": "3", "title_ja": "設計資料", "type": "1"},
+        {"content_group_id": "5", "parent_content_group_id": null, "title_ja": "個人フォルダー", "type": "1"}]})");
+
+    ZinpostProcess first({MakeFile(L"ignored.txt", "not yet")});
+    HWND setup = first.WaitForWindow(L"Tessaly センドレット：デフォルト設定変更", 30000);
+    ASSERT_TRUE(setup);
+    EXPECT_EQ(ControlText(setup, 1000), L"（ 『 変更 』 ボタンをクリックし、サーバー設定をして下さい。 ）");
+
+    PressButton(setup, 1001);
+    HWND serverDialog = first.WaitForWindow(L"Tessaly センドレット：サーバー設定", 30000);
+    ASSERT_TRUE(serverDialog);
+    std::wstring url = fw::Utf8ToWide(server->Url());
+    url.pop_back();  // typed without its final "/"
+    TypeInto(serverDialog, 1008, url);
+    TypeInto(serverDialog, 1009, user);
+    TypeInto(serverDialog, 1010, password);
+    PressButton(serverDialog, IDOK);
+    // The account is confirmed against the server.
+    ASSERT_TRUE(WaitFor([&] { return ControlText(setup, 1000) == url + L"/(認証済)"; }, 30000)) << Utf8(ControlText(setup, 1000));
+
+    PressButton(setup, 1034);
+    HWND folders = first.WaitForWindow(L"Tessaly センドレット：フォルダー選択画面", 30000);
+    ASSERT_TRUE(folders);
+    HTREEITEM nested = FirstGrandchild(GetDlgItem(folders, 1035));
+    ASSERT_TRUE(nested);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(GetDlgItem(folders, 1035), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(nested),
+                        SMTO_NORMAL, 5000, &ignored);
+    PressButton(folders, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return ControlText(setup, 1037) == L"設計資料"; }, 30000));
+
+    PostMessageW(GetDlgItem(setup, 1043), BM_CLICK, 0, 0);  // a number of days
+    ASSERT_TRUE(WaitFor([&] { return ControlEnabled(setup, 1064); }, 10000));
+    TypeInto(setup, 1064, L"30");
+    PressButton(setup, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return !IsWindow(setup); }, 30000));
+
+    // Exactly what was typed and chosen is stored, the password encrypted.
+    CAppSettings stored(&profile);
+    EXPECT_EQ(stored.Load(), 1);
+    EXPECT_EQ(stored.Server, fw::WideToAnsi(url) + "/");
+    EXPECT_EQ(stored.User, fw::WideToAnsi(user));
+    EXPECT_EQ(stored.Password, fw::WideToAnsi(password));
+    EXPECT_EQ(stored.FolderName, "設計資料");
+    EXPECT_EQ(stored.Folder, 4);
+    EXPECT_EQ(stored.SelectFileDelete, 2);
+    EXPECT_EQ(stored.FileDelete, 30);
+    fw::UniqueHKey key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\KORVANTA\\zinpost\\Settings", 0, KEY_READ, key.put()),
+              ERROR_SUCCESS);
+    DWORD type = 0, size = 0;
+    ASSERT_EQ(RegQueryValueExA(key.get(), "Password", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+    EXPECT_EQ(size % 16, 0u);
+    // The start's own file waited for the settings and was not uploaded.
     EXPECT_EQ(UploadRequests(), 0);
-    EXPECT_TRUE(program.Running());
+    HWND main = first.MainWindow();
+    ASSERT_TRUE(main);
+    EXPECT_EQ(ControlText(main, 1076), L"設計資料");
     PostMessageW(main, WM_CLOSE, 0, 0);
-    EXPECT_EQ(program.WaitForExit(30000), 0u);
+    EXPECT_EQ(first.WaitForExit(30000), 0u);
+
+    // The next start, as the Explorer extension makes it, uploads there.
+    ZinpostProcess second({MakeFile(L"仕様書.txt", "spec"), MakeFile(L"図面.bin", std::string(70000, 'z'))});
+    HWND result = second.ResultWindow(kRunTimeoutMs);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(ControlText(result, kResultSummary), L"成功：2  失敗：0");
+    PressButton(result, IDOK);
+    EXPECT_EQ(second.WaitForExit(30000), 0u);
+    const picojson::value files = server->Files();
+    ASSERT_EQ(files.get("files").get<picojson::array>().size(), 2u);
+    for (const picojson::value& file : files.get("files").get<picojson::array>()) {
+        EXPECT_EQ(RecordString(file, "group_id"), "4");
+        EXPECT_EQ(RecordString(file, "file_delete_days"), "30");
+        EXPECT_EQ(RecordString(file, "is_encrypt"), "true");
+        EXPECT_EQ(RecordString(file, "user"), Utf8(user));
+    }
 }
 
 TEST_F(ProgramTest, CancelDuringTheSecondTransferStopsTheRun) {

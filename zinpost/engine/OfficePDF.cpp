@@ -295,6 +295,7 @@ size_t COfficePDF::findApplication(const std::wstring& extension) const {
 }
 
 int COfficePDF::checkEnableConverPDF() {
+    const std::lock_guard<std::mutex> lock(m_mutex);
     if (m_bChecked == 1) return m_nEnable;
     LOG_WRITE(1, "checkEnableConverPDF");
     m_strResult.clear();
@@ -318,6 +319,7 @@ int COfficePDF::checkEnableConverPDF() {
 }
 
 int COfficePDF::checkThisExtConvert(const std::wstring& extension) {
+    const std::lock_guard<std::mutex> lock(m_mutex);
     const size_t app = findApplication(extension);
     if (m_bChecked == 1) return app < kApplications ? m_apps[app].m_nFlag : 0;
 
@@ -333,6 +335,7 @@ int COfficePDF::checkThisExtConvert(const std::wstring& extension) {
 }
 
 int COfficePDF::convertPDF(const std::wstring& source, std::wstring& pdf) {
+    const std::lock_guard<std::mutex> lock(m_mutex);
     LOG_WRITE(1, "convertPDF %s", fw::WideToAnsi(source).c_str());
     std::string narrow;
     DWORD pathError = 0;

@@ -8,13 +8,14 @@
 //
 // The library is loaded by name for every check and every conversion and
 // freed afterwards; each library call is followed by a wait of 500 ms.
-// Failures are results and texts, never message boxes. The object takes no
-// lock: the full check runs on the Office check thread, the per-file calls on
-// the upload thread, and the texts are read once the check has finished.
+// Failures are results and texts, never message boxes. The full check runs
+// on the Office check thread and the per-file calls on the upload thread: one
+// lock keeps them from using the gate (and the library) at the same time.
 #include "zinpost/engine/IQuillmorph.h"
 
 #include "framework/WinHandle.h"
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -52,14 +53,14 @@ public:
     int convertPDF(const std::wstring& source, std::wstring& pdf);
 
     // The one-line decision of the full check.
-    std::string GetResultText() const { return m_strResult; }
+    std::string GetResultText() const { return Locked(m_strResult); }
     // The reasons, one line each, each beginning with " ・".
-    std::string GetDetailText() const { return m_strDetail; }
+    std::string GetDetailText() const { return Locked(m_strDetail); }
     // The technical text of the last library failure.
-    std::string GetErrorText() const { return m_strError; }
+    std::string GetErrorText() const { return Locked(m_strError); }
     // What was found of Word (0), Excel (1) and PowerPoint (2).
     OfficeAppInfo GetApplication(size_t index) const {
-        return index < kApplications ? m_apps[index] : OfficeAppInfo();
+        return index < kApplications ? Locked(m_apps[index]) : OfficeAppInfo();
     }
 
     // Supported systems: 5.1, 6.0 to 6.2, and 7 or later.
@@ -69,6 +70,12 @@ public:
 
 private:
     static constexpr size_t kApplications = 3;
+
+    template <typename T>
+    T Locked(const T& member) const {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return member;
+    }
 
     void initialize();
     // 1 when the system and .NET 3.5 are in place; else -1 with the reason
@@ -91,6 +98,7 @@ private:
     void releaseConverter();
     class ConverterUse;
 
+    mutable std::mutex m_mutex;  // held by every public operation
     IQuillmorph* m_cPDF = nullptr;
     fw::UniqueHModule m_hLibrary;
     int m_bChecked = 0;

@@ -52,6 +52,11 @@ INT_PTR CPopupDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool
     return fw::Dialog::OnMessage(message, wParam, lParam, handled);
 }
 
+void CPopupDialog::PlaceBelow(const RECT& anchor) {
+    m_rcAnchor = anchor;
+    SetWindowPos(Hwnd(), HWND_TOPMOST, anchor.left, anchor.bottom, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
 void CPopupDialog::AddWarningIcon() {
     m_stcIcon = CreateWindowExW(0, L"STATIC", L"icon", WS_CHILD | WS_VISIBLE | SS_ICON | SS_CENTERIMAGE, 3, 3, 20 - 3,
                                 20 - 3, Hwnd(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(kIconId)), Module(),

@@ -15,6 +15,8 @@ public:
     // Creates the popup below `anchor` (screen coordinates) as a modeless
     // child of `owner`; false when that failed.
     bool CreateBelow(HWND owner, const RECT& anchor);
+    // Moves the popup below another anchor (screen coordinates).
+    void PlaceBelow(const RECT& anchor);
     // Puts the system's warning icon before the message.
     void AddWarningIcon();
     // Sets the text (ANSI) and sizes the popup to it: half the font height

@@ -1,8 +1,8 @@
 #include "zinpost/ui/zinpostApp.h"
 
-#include "zinpost/engine/FolderListing.h"
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
+#include "zinpost/ui/FolderSelectDialog.h"
 #include "zinpost/ui/resource.h"
 #include "zinpost/ui/zinpostDlg.h"
 
@@ -23,8 +23,8 @@ CzinpostApp& TheApp() { return theApp; }
 
 CzinpostApp::CzinpostApp() : m_settings(&m_profile) {
     SetAppSettings(&m_settings);
-    // The kept folder listing is the one the folder-tree threads fill.
-    SetFolderTreeAccessor([]() -> IFolderTree* { return &CFolderListing::GetInstance(); });
+    // The folder-tree threads fill the folder selection dialog's kept listing.
+    SetFolderTreeAccessor([]() -> IFolderTree* { return CFolderSelectDialog::GetInstance(); });
 }
 
 int CzinpostApp::InitInstance() {

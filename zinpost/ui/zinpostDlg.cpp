@@ -4,9 +4,12 @@
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
 #include "zinpost/ui/AboutDlg.h"
+#include "zinpost/ui/DefaultSettingDialog.h"
+#include "zinpost/ui/FolderSelectDialog.h"
 #include "zinpost/ui/resource.h"
 #include "zinpost/ui/zinpostApp.h"
 
+#include "framework/Font.h"
 #include "framework/Profile.h"
 #include "framework/Text.h"
 
@@ -207,13 +210,24 @@ void CzinpostDlg::ShowAbout() {
 
 void CzinpostDlg::OnSettings() {
     if (m_bBusy) return;
-    // The default settings dialog opens here once it exists.
     LOG_WRITE(1, "OnSettings");
+    CDefaultSettingDialog settings(*m_settings);
+    if (settings.DoModal(Hwnd()) == IDOK) RefreshFolderField();
 }
 
 void CzinpostDlg::OnChooseFolder() {
-    // The folder selection dialog opens here once it exists.
     LOG_WRITE(1, "OnChooseFolder");
+    CFolderSelectDialog* folders = CFolderSelectDialog::GetInstance();
+    if (!folders) {
+        ShowMessageById(IDS_DIALOG_CREATE_FAILED);
+        return;
+    }
+    if (folders->DoModal(Hwnd()) != IDOK) return;
+    fw::WaitCursor wait;
+    m_strFolderName = m_settings->FolderName;
+    if (m_settings->FolderName.empty()) m_settings->Folder = 0;
+    SetItemTextAnsi(IDC_FOLDER_EDIT, m_strFolderName);
+    m_settings->Save();
 }
 
 void CzinpostDlg::OnBnClickedProgressCancel() {

@@ -1,0 +1,356 @@
+// The default settings dialog against the stand-in server: what it shows on
+// opening, the period controls and their warnings, the server, proxy and
+// folder buttons, OK in its order and Cancel reloading the registry.
+#include "zinpost/ui/DefaultSettingDialog.h"
+#include "zinpost/ui/FolderSelectDialog.h"
+#include "zinpost/ui/resource.h"
+
+#include "zinpost/engine/ControlCalendar.h"
+
+#include "tests/dialogs/ModalRun.h"
+#include "tests/engine/StandinFixture.h"
+#include "tests/support/MessageBoxRecorder.h"
+#include "tests/support/WindowDriver.h"
+
+#include "framework/Text.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+using namespace testing_support;
+
+namespace {
+
+const wchar_t kServerCaption[] = L"Tessaly センドレット：サーバー設定";
+const wchar_t kNoticeCaption[] = L"Tessaly センドレット";
+
+std::wstring Message(UINT id) {
+    wchar_t* text = nullptr;
+    const int length = LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<wchar_t*>(&text), 0);
+    return std::wstring(text, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+COLORREF StaticTextColor(HWND dialog, int id) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    SetTextColor(dc, RGB(1, 2, 3));
+    SendMessageW(dialog, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+    const COLORREF color = GetTextColor(dc);
+    DeleteDC(dc);
+    return color;
+}
+
+LONG FontWeight(HWND control) {
+    LOGFONTW font{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font, &font);
+    return font.lfWeight;
+}
+
+// Clicks a radio button or check box as the mouse would: it changes its
+// check and tells the dialog.
+void ClickCheck(HWND dialog, int id) { PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+
+SYSTEMTIME DaysAhead(int days) {
+    SYSTEMTIME today{};
+    GetLocalTime(&today);
+    const __time64_t midnight = *CControlCalendar::LocalMidnight(today.wYear, today.wMonth, today.wDay);
+    SYSTEMTIME local{};
+    CControlCalendar::ToLocalTime(midnight + static_cast<__time64_t>(days) * 86400 + 7200, local);
+    local.wHour = local.wMinute = local.wSecond = local.wMilliseconds = 0;
+    return local;
+}
+
+std::string DateText(const SYSTEMTIME& t) { return fw::Format("%d-%d-%d", t.wYear, t.wMonth, t.wDay); }
+
+// The popups are windows of the dialog's thread owned by the dialog.
+struct PopupSearch {
+    HWND owner;
+    std::vector<HWND> visible;
+};
+BOOL CALLBACK CollectPopup(HWND hwnd, LPARAM param) {
+    auto* search = reinterpret_cast<PopupSearch*>(param);
+    if (GetWindow(hwnd, GW_OWNER) == search->owner && IsWindowVisible(hwnd) &&
+        (GetWindowLongW(hwnd, GWL_STYLE) & WS_CAPTION) != WS_CAPTION)
+        search->visible.push_back(hwnd);
+    return TRUE;
+}
+// The texts of the dialog's visible popups.
+std::vector<std::wstring> VisiblePopups(HWND dialog) {
+    PopupSearch search{dialog, {}};
+    EnumWindows(CollectPopup, reinterpret_cast<LPARAM>(&search));
+    std::vector<std::wstring> texts;
+    for (HWND popup : search.visible) texts.push_back(ControlText(popup, 1));
+    return texts;
+}
+
+class DefaultSettingDialogTest : public StandinTest {
+protected:
+    void SetUp() override {
+        StandinTest::SetUp();
+        TakeMessageBoxes();
+        SetFolderTreeAccessor([]() -> IFolderTree* { return CFolderSelectDialog::GetInstance(); });
+        CFolderSelectDialog::GetInstance()->SetLoaded(0);
+        SetGroups(u8R"([{"content_group_id": "1", "parent_content_group_id": null, "title_ja": "全社共有"},
+                      {"content_group_id": "3", "parent_content_group_id": "1", "title_ja": "開発部"}])");
+        settings.IsConfigured = 1;
+        settings.Folder = 3;
+        settings.FolderName = "開発部";
+        settings.SelectFileDelete = 2;
+        settings.FileDelete = 30;
+        settings.FileDeleteDate = "";
+        settings.Save();
+    }
+    void TearDown() override {
+        CThreadAgent* agent = CThreadAgent::GetInstance();
+        if (agent->m_pUpdateFolderTreeThread)
+            WaitForSingleObject(agent->m_pUpdateFolderTreeThread->handle.get(), 60000);
+    }
+    // What the registry holds now.
+    CAppSettings Stored() {
+        CAppSettings stored(&profile);
+        stored.Load();
+        return stored;
+    }
+    std::vector<RecordedBox> WaitForBoxes(size_t count = 1) {
+        std::vector<RecordedBox> boxes;
+        WaitFor(
+            [&] {
+                for (auto& box : TakeMessageBoxes()) boxes.push_back(box);
+                return boxes.size() >= count;
+            },
+            20000);
+        return boxes;
+    }
+    std::wstring Label() const { return fw::AnsiToWide(settings.Server) + L"(認証済)"; }
+};
+
+TEST_F(DefaultSettingDialogTest, OpeningConfirmsTheAccountAndShowsTheStoredFolder) {
+    settings.ProxySelect = 0;
+    settings.FileEncrypt = 0;
+    settings.DisplayResult = 1;
+    CDefaultSettingDialog dialog(settings);
+    ModalRun run(dialog);
+    ASSERT_FALSE(run.Ended());
+    HWND hwnd = run.Hwnd();
+    EXPECT_EQ(WindowText(hwnd), L"Tessaly センドレット：デフォルト設定変更");
+    EXPECT_EQ(run.Text(IDC_SERVER_NAME), Label());
+    EXPECT_EQ(run.Text(IDC_FOLDER_TITLE), L"開発部");
+    EXPECT_EQ(run.Text(IDC_PROXY_SUMMARY), L"プロキシを使用しない");
+    EXPECT_EQ(run.Text(IDC_DELETE_DAYS), L"30");
+    EXPECT_EQ(IsDlgButtonChecked(hwnd, IDC_PERIOD_DAYS), BST_CHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(hwnd, IDC_FILE_ENCRYPT), BST_UNCHECKED);
+    EXPECT_EQ(IsDlgButtonChecked(hwnd, IDC_DISPLAY_RESULT), BST_CHECKED);
+    EXPECT_FALSE(ControlEnabled(hwnd, IDC_DELETE_DATE));
+    EXPECT_TRUE(ControlEnabled(hwnd, IDC_DELETE_DAYS));
+    EXPECT_EQ(dialog.m_bServerConfirmed, 1);
+    EXPECT_TRUE(TakeMessageBoxes().empty());
+    for (int id : {IDC_CONNECTION_TITLE, IDC_CONTENT_TITLE, IDC_UPLOAD_TITLE}) {
+        EXPECT_EQ(FontWeight(GetDlgItem(hwnd, id)), FW_BOLD) << id;
+        EXPECT_EQ(StaticTextColor(hwnd, id), RGB(0x70, 0x70, 0x70)) << id;
+    }
+    EXPECT_EQ(StaticTextColor(hwnd, IDC_FOLDER_INSTRUCTION), RGB(0x88, 0x88, 0x88));
+    // Up-down range: -1..365.
+    int low = 0, high = 0;
+    SendDlgItemMessageW(hwnd, IDC_DELETE_DAYS_SPIN, UDM_GETRANGE32, reinterpret_cast<WPARAM>(&low),
+                        reinterpret_cast<LPARAM>(&high));
+    EXPECT_EQ(low, -1);
+    EXPECT_EQ(high, 365);
+}
+
+struct DaysCase {
+    const wchar_t* typed;
+    const wchar_t* shown;
+    bool warned;
+};
+
+class DayCountBox : public DefaultSettingDialogTest, public ::testing::WithParamInterface<DaysCase> {};
+
+TEST_P(DayCountBox, ClampsWhatIsTypedAndWarns) {
+    const DaysCase& c = GetParam();
+    CDefaultSettingDialog dialog(settings);
+    ModalRun run(dialog);
+    run.Type(IDC_DELETE_DAYS, c.typed);
+    ASSERT_TRUE(WaitFor([&] { return run.Text(IDC_DELETE_DAYS) == c.shown; }, 5000)) << run.Text(IDC_DELETE_DAYS);
+    const auto popups = VisiblePopups(run.Hwnd());
+    if (c.warned) {
+        ASSERT_EQ(popups.size(), 1u);
+        EXPECT_EQ(popups[0], L"範囲外は指定できません。（0-365）");
+    } else {
+        EXPECT_TRUE(popups.empty());
+    }
+    // A key press hides the warning.
+    run.Key(IDC_DELETE_DAYS, VK_SHIFT);
+    ASSERT_TRUE(WaitFor([&] { return VisiblePopups(run.Hwnd()).empty(); }, 5000));
+    run.Click(IDOK);
+    ASSERT_EQ(run.Wait(), IDOK);
+    EXPECT_EQ(Stored().FileDelete, std::stoi(c.shown));
+}
+
+INSTANTIATE_TEST_SUITE_P(Typed, DayCountBox,
+                         ::testing::Values(DaysCase{L"１２", L"12", false}, DaysCase{L"500", L"365", true},
+                                           DaysCase{L"", L"0", false}, DaysCase{L"無期限", L"0", true},
+                                           DaysCase{L"365", L"365", false}));
+
+TEST_F(DefaultSettingDialogTest, UpDownStepsThroughTheBox) {
+    settings.FileDelete = 365;
+    CDefaultSettingDialog dialog(settings);
+    ModalRun run(dialog);
+    NMUPDOWN step{};
+    step.hdr.hwndFrom = GetDlgItem(run.Hwnd(), IDC_DELETE_DAYS_SPIN);
+    step.hdr.idFrom = IDC_DELETE_DAYS_SPIN;
+    step.hdr.code = UDN_DELTAPOS;
+    step.iDelta = -1;
+    SendMessageW(run.Hwnd(), WM_NOTIFY, IDC_DELETE_DAYS_SPIN, reinterpret_cast<LPARAM>(&step));
+    EXPECT_EQ(run.Text(IDC_DELETE_DAYS), L"364");
+    step.iDelta = 5;
+    SendMessageW(run.Hwnd(), WM_NOTIFY, IDC_DELETE_DAYS_SPIN, reinterpret_cast<LPARAM>(&step));
+    EXPECT_EQ(run.Text(IDC_DELETE_DAYS), L"365");  // clamped, with the warning
+    EXPECT_EQ(VisiblePopups(run.Hwnd()).size(), 1u);
+}
+
+TEST_F(DefaultSettingDialogTest, EndDatesAreCheckedAndStillSaved) {
+    for (int days : {0, 365, 366}) {
+        TakeMessageBoxes();
+        settings.SelectFileDelete = 0;
+        CDefaultSettingDialog dialog(settings);
+        ModalRun run(dialog);
+        SYSTEMTIME date = DaysAhead(days);
+        SendDlgItemMessageW(run.Hwnd(), IDC_DELETE_DATE, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&date));
+        ClickCheck(run.Hwnd(), IDC_PERIOD_DATE);
+        ASSERT_TRUE(WaitFor([&] { return ControlEnabled(run.Hwnd(), IDC_DELETE_DATE); }, 5000));
+        const auto popups = VisiblePopups(run.Hwnd());
+        if (days > 365) {
+            ASSERT_EQ(popups.size(), 1u);
+            EXPECT_EQ(popups[0], L"範囲外は指定できません。（今日から1年以内）");
+        } else {
+            EXPECT_TRUE(popups.empty()) << days;
+        }
+        run.Click(IDOK);
+        ASSERT_EQ(run.Wait(), IDOK) << days;
+        const auto boxes = TakeMessageBoxes();
+        if (days > 365) {
+            ASSERT_EQ(boxes.size(), 1u);
+            EXPECT_EQ(boxes[0].text, Message(IDS_PERIOD_INVALID));
+        } else {
+            EXPECT_TRUE(boxes.empty()) << days;
+        }
+        const CAppSettings stored = Stored();
+        EXPECT_EQ(stored.SelectFileDelete, 1);
+        EXPECT_EQ(stored.FileDeleteDate, DateText(date));
+        settings.Load();
+    }
+}
+
+TEST_F(DefaultSettingDialogTest, AnUnknownProxyModeShowsTheSystemOneAndStoresIt) {
+    settings.ProxySelect = 7;
+    CDefaultSettingDialog dialog(settings);
+    ModalRun run(dialog);
+    EXPECT_EQ(run.Text(IDC_PROXY_SUMMARY), L"システムのプロキシを使用する");
+    run.Click(IDOK);
+    ASSERT_EQ(run.Wait(), IDOK);
+    EXPECT_EQ(Stored().ProxySelect, 1);
+}
+
+TEST_F(DefaultSettingDialogTest, WithoutAServerNothingIsFetchedAndTheFolderButtonRefuses) {
+    settings = CAppSettings(&profile);  // a fresh user
+    CDefaultSettingDialog dialog(settings);
+    ModalRun run(dialog);
+    EXPECT_EQ(run.Text(IDC_SERVER_NAME), L"（ 『 変更 』 ボタンをクリックし、サーバー設定をして下さい。 ）");
+    run.Click(IDC_FOLDER_SELECT);
+    const auto boxes = WaitForBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, Message(IDS_CONNECTION_NOT_SET));
+    EXPECT_EQ(boxes[0].owner, run.Hwnd());
+    EXPECT_TRUE(server().Requests("manageContentGroups.json").empty());
+    run.Click(IDOK);
+    ASSERT_EQ(run.Wait(), IDOK);
+    const CAppSettings stored = Stored();
+    EXPECT_EQ(stored.FolderName, "");
+    EXPECT_EQ(stored.Folder, 0);
+}
+
+TEST_F(DefaultSettingDialogTest, HoveringTheServerLabelShowsItWhole) {
+    CDefaultSettingDialog dialog(settings);
+    ModalRun run(dialog);
+    RECT label{};
+    GetWindowRect(GetDlgItem(run.Hwnd(), IDC_SERVER_NAME), &label);
+    SetCursorPos(label.left + 5, label.top + 3);
+    PostMessageW(run.Hwnd(), WM_MOUSEMOVE, 0, 0);
+    ASSERT_TRUE(WaitFor([&] { return VisiblePopups(run.Hwnd()) == std::vector<std::wstring>{Label()}; }, 5000));
+    SetCursorPos(label.left + 5, label.bottom + 60);
+    PostMessageW(run.Hwnd(), WM_MOUSEMOVE, 0, 0);
+    ASSERT_TRUE(WaitFor([&] { return VisiblePopups(run.Hwnd()).empty(); }, 5000));
+}
+
+TEST_F(DefaultSettingDialogTest, AChangedAccountClearsTheFolderAndCancelRestoresTheRegistry) {
+    server().SetAccounts({{"sato", "secret"}, {"suzuki", "other"}});
+    CDefaultSettingDialog dialog(settings);
+    ModalRun run(dialog);
+    ASSERT_EQ(run.Text(IDC_FOLDER_TITLE), L"開発部");
+    run.Click(IDC_SERVER_CHANGE);
+    HWND server = WaitForDialog(kServerCaption, IDC_SERVER_URL);
+    ASSERT_TRUE(server);
+    SendDlgItemMessageW(server, IDC_SERVER_USER, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"suzuki"));
+    SendDlgItemMessageW(server, IDC_SERVER_PASSWORD, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"other"));
+    PressButton(server, IDOK);
+    // Confirmed for the new account; the folder was the old account's.
+    ASSERT_TRUE(WaitFor([&] { return !IsWindow(server) && run.Text(IDC_FOLDER_TITLE).empty(); }, 20000));
+    EXPECT_EQ(run.Text(IDC_SERVER_NAME), Label());
+    EXPECT_EQ(settings.User, "suzuki");
+    EXPECT_EQ(settings.Folder, 0);
+    EXPECT_EQ(settings.FolderName, "");
+    run.Click(IDCANCEL);
+    ASSERT_EQ(run.Wait(), IDCANCEL);
+    EXPECT_EQ(settings.User, "sato");
+    EXPECT_EQ(settings.Password, "secret");
+    EXPECT_EQ(settings.Folder, 3);
+    EXPECT_EQ(settings.FolderName, "開発部");
+    EXPECT_EQ(settings.IsConfigured, 1);
+}
+
+TEST_F(DefaultSettingDialogTest, AFailedConfirmationIsShownAndClearsTheFolder) {
+    settings.Password = "wrong";
+    CDefaultSettingDialog dialog(settings);
+    ModalRun run(dialog);
+    const auto boxes = WaitForBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].type & MB_ICONMASK, static_cast<UINT>(MB_ICONSTOP));
+    EXPECT_EQ(run.Text(IDC_SERVER_NAME), fw::AnsiToWide(settings.Server) + L"(認証失敗)");
+    EXPECT_EQ(run.Text(IDC_FOLDER_TITLE), L"");
+    run.Click(IDC_FOLDER_SELECT);
+    EXPECT_EQ(WaitForBoxes()[0].text, Message(IDS_CONNECTION_NOT_SET));
+    run.Click(IDOK);
+    ASSERT_EQ(run.Wait(), IDOK);
+    EXPECT_EQ(Stored().FolderName, "");
+    EXPECT_EQ(Stored().Folder, 0);
+}
+
+TEST_F(DefaultSettingDialogTest, SwitchingPdfOnRunsTheNoticesFirst) {
+    // This process has no converter: the notice explains what is missing.
+    CDefaultSettingDialog dialog(settings);
+    ModalRun run(dialog);
+    ClickCheck(run.Hwnd(), IDC_CONVERT_PDF);
+    ASSERT_TRUE(WaitFor([&] { return IsDlgButtonChecked(run.Hwnd(), IDC_CONVERT_PDF) == BST_CHECKED; }, 5000));
+    for (bool close : {false, true}) {
+        run.Click(IDOK);
+        HWND notice = nullptr;
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                notice = WaitForDialog(kNoticeCaption, IDC_NOTICE_DETAIL, 100);
+                return notice && ControlVisible(notice, IDOK);
+            },
+            30000));
+        EXPECT_EQ(GetWindow(notice, GW_OWNER), run.Hwnd());
+        if (close) {
+            PressButton(notice, IDOK);
+            ASSERT_EQ(run.Wait(), IDOK);
+        } else {
+            PostMessageW(GetDlgItem(notice, IDOK), WM_KEYDOWN, VK_ESCAPE, 1);
+            ASSERT_TRUE(WaitFor([&] { return !IsWindow(notice); }, 10000));
+            EXPECT_FALSE(run.Ended());  // Escape: nothing saved, the dialog stays
+            EXPECT_EQ(Stored().ConvertPDF, 0);
+        }
+    }
+    EXPECT_EQ(Stored().ConvertPDF, 1);
+}
+
+}  // namespace
