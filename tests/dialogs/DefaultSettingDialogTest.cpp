@@ -156,6 +156,19 @@ TEST_F(DefaultSettingDialogTest, OpeningConfirmsTheAccountAndShowsTheStoredFolde
     EXPECT_EQ(high, 365);
 }
 
+TEST_F(DefaultSettingDialogTest, TabWalksTheControlsInReadingOrder) {
+    for (int mode : {1, 2}) {
+        settings.SelectFileDelete = mode;
+        CDefaultSettingDialog dialog(settings);
+        ModalRun run(dialog);
+        std::string order;
+        EXPECT_TRUE(TabOrderFollowsLayout(run.Hwnd(), order)) << order;
+    }
+    ModalRun folders(*CFolderSelectDialog::GetInstance());
+    std::string order;
+    EXPECT_TRUE(TabOrderFollowsLayout(folders.Hwnd(), order)) << order;
+}
+
 struct DaysCase {
     const wchar_t* typed;
     const wchar_t* shown;

@@ -59,6 +59,27 @@ int ModalRun::FocusId() const {
     return GetDlgCtrlID(info.hwndFocus);
 }
 
+bool TabOrderFollowsLayout(HWND dialog, std::string& order) {
+    HWND first = GetNextDlgTabItem(dialog, nullptr, FALSE);
+    RECT previous{};
+    bool inOrder = true;
+    int count = 0;
+    for (HWND control = first; control && count < 100; ++count) {
+        RECT rc{};
+        GetWindowRect(control, &rc);
+        order += std::to_string(GetDlgCtrlID(control)) + "@" + std::to_string(rc.left) + "," + std::to_string(rc.top) + " ";
+        if (count > 0) {
+            // A row is what shares most of its height with the previous control.
+            const bool sameRow = rc.top < previous.bottom - 4 && rc.bottom > previous.top + 4;
+            if (sameRow ? rc.left <= previous.left : rc.top < previous.top) inOrder = false;
+        }
+        previous = rc;
+        control = GetNextDlgTabItem(dialog, control, FALSE);
+        if (control == first) break;
+    }
+    return inOrder && count > 1;
+}
+
 namespace {
 struct DialogSearch {
     std::wstring caption;

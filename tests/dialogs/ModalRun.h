@@ -44,6 +44,11 @@ private:
     std::thread m_thread;
 };
 
+// Whether Tab walks the dialog's controls in reading order (top to bottom,
+// left to right within a row); the walk is described in `order` for a
+// failure message.
+bool TabOrderFollowsLayout(HWND dialog, std::string& order);
+
 // The top-level window of this process with `caption` that holds control
 // `id`, appearing within `timeoutMs`; null if none.
 HWND WaitForDialog(const std::wstring& caption, int id, DWORD timeoutMs = 30000);

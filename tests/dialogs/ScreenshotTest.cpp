@@ -3,7 +3,9 @@
 // names the folder in ZINPOST_SCREENSHOT_DIR.
 #include "zinpost/engine/AppSettings.h"
 #include "zinpost/engine/ThreadAgent.h"
+#include "zinpost/ui/DefaultSettingDialog.h"
 #include "zinpost/ui/FinishedProcessingDialog.h"
+#include "zinpost/ui/FolderSelectDialog.h"
 #include "zinpost/ui/PopupDialog.h"
 #include "zinpost/ui/ProxySettingDialog.h"
 #include "zinpost/ui/ServerSettingDialog.h"
@@ -74,6 +76,34 @@ TEST(Screenshots, DISABLED_SmallDialogs) {
     ModalRun run(notice);
     ASSERT_TRUE(WaitFor([&] { return ControlVisible(run.Hwnd(), IDOK); }, 10000));
     Shoot(L"notice");
+}
+
+TEST(Screenshots, DISABLED_SettingsAndFolders) {
+    RegistrySandbox sandbox;
+    StandinServer server({"--demo"});
+    fw::Profile profile("zinpost");
+    profile.SetRegistryKey("KORVANTA");
+    CAppSettings settings(&profile);
+    SetAppSettings(&settings);
+    SetFolderTreeAccessor([]() -> IFolderTree* { return CFolderSelectDialog::GetInstance(); });
+    settings.Server = server.Url();
+    settings.User = "demo";
+    settings.Password = "demo";
+    settings.ProxySelect = 0;
+    settings.IsConfigured = 1;
+    settings.Folder = 4;
+    settings.SelectFileDelete = 2;
+    settings.FileDelete = 30;
+    CDefaultSettingDialog dialog(settings);
+    ModalRun run(dialog);
+    Shoot(L"default-settings");
+    PressButton(run.Hwnd(), IDC_FOLDER_SELECT);
+    HWND folders = WaitForDialog(L"Tessaly センドレット：フォルダー選択画面", IDC_FOLDER_TREE);
+    ASSERT_TRUE(folders);
+    Shoot(L"folders");
+    PressButton(folders, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return !IsWindow(folders); }, 10000));
+    SetAppSettings(nullptr);
 }
 
 }  // namespace

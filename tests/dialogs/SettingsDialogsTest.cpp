@@ -260,6 +260,17 @@ TEST_F(SettingsDialogTest, CancelLeavesTheRecordAlone) {
     EXPECT_EQ(settings.ProxyAddress, "0.0.0.0");  // the start value, untouched
 }
 
+TEST_F(SettingsDialogTest, TabWalksTheControlsInReadingOrder) {
+    settings.ProxySelect = 2;
+    CServerSettingDialog server(settings);
+    CProxySettingDialog proxy(settings);
+    for (fw::Dialog* dialog : std::initializer_list<fw::Dialog*>{&server, &proxy}) {
+        ModalRun run(*dialog);
+        std::string order;
+        EXPECT_TRUE(TabOrderFollowsLayout(run.Hwnd(), order)) << order;
+    }
+}
+
 // --- Popup line ---
 
 // The width `text` takes in the font of `control`.

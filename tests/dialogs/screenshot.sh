@@ -16,7 +16,7 @@ cleanup() {
 }
 trap cleanup EXIT
 start_xvfb
-ZINPOST_SCREENSHOT_DIR="$OUT" ZINPOST_BINARY_DIR="$BUILD_DIR/mingw" "$ROOT/scripts/wine-exec" "$EXE" \
+ZINPOST_SCREENSHOT_DIR="$OUT" ZINPOST_SOURCE_DIR="$ROOT" ZINPOST_BINARY_DIR="$BUILD_DIR/mingw" "$ROOT/scripts/wine-exec" "$EXE" \
   --gtest_also_run_disabled_tests --gtest_filter='Screenshots.DISABLED_*'
 for bmp in "$OUT"/*.bmp; do
   convert "$bmp" -trim "${bmp%.bmp}.png" && rm -f "$bmp"

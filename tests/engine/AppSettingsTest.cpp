@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
 #include <vector>
 
 using testing_support::RegistrySandbox;
@@ -252,6 +254,43 @@ TEST_F(AppSettingsTest, TheExtensionsSpellingOfTheKeyNamesTheSameKey) {
     const RawValue raw = ReadRaw("FolderName", "Software\\Korvanta\\zinpost\\Settings");
     ASSERT_TRUE(raw.present);
     EXPECT_STREQ(reinterpret_cast<const char*>(raw.data.data()), "Docs");
+}
+
+TEST_F(AppSettingsTest, AWorkersCopyOfTheConnectionIsNeverHalfChanged) {
+    // The user-interface thread switches between two accounts (and Load
+    // writes one from the registry) while a worker copies the values.
+    CAppSettings s(&profile);
+    const std::string serverA = "http://a.example/" + std::string(300, 'a') + "/", serverB = "https://b/api/";
+    const std::string userB = "b" + std::string(200, 'b');
+    s.Server = serverA;
+    s.User = "a";
+    s.Password = "pa";
+    s.Save();
+    std::atomic<bool> done{false};
+    std::thread ui([&] {
+        for (int i = 0; i < 3000; ++i) {
+            if (i % 100 == 0) {
+                s.Load();
+                continue;
+            }
+            const auto lock = LockConnectionSettings();
+            const bool b = i % 2;
+            s.Server = b ? serverB : serverA;
+            s.User = b ? userB : "a";
+            s.Password = b ? "pb" : "pa";
+        }
+        done = true;
+    });
+    int copies = 0;
+    while (!done) {
+        const ConnectionSettings copy = s.Connection();
+        const bool a = copy.Server == serverA && copy.User == "a" && copy.Password == "pa";
+        const bool b = copy.Server == serverB && copy.User == userB && copy.Password == "pb";
+        ASSERT_TRUE(a || b) << copy.Server.size() << " " << copy.User.size() << " " << copy.Password;
+        ++copies;
+    }
+    ui.join();
+    EXPECT_GT(copies, 0);
 }
 
 }  // namespace
