@@ -292,6 +292,26 @@ TEST_F(ProgramTest, ANewUserSetsTheProgramUpThroughItsWindows) {
         EXPECT_EQ(RecordString(file, "is_encrypt"), "true");
         EXPECT_EQ(RecordString(file, "user"), Utf8(user));
     }
+
+    // Started by hand, "..." picks another folder and saves it at once.
+    ZinpostProcess third({}, true);
+    main = third.MainWindow();
+    ASSERT_TRUE(main);
+    PressButton(main, 1075);
+    folders = third.WaitForWindow(L"Tessaly センドレット：フォルダー選択画面", 30000);
+    ASSERT_TRUE(folders);
+    HWND tree = GetDlgItem(folders, 1035);
+    DWORD_PTR parent = 0;
+    SendMessageTimeoutW(tree, TVM_GETNEXTITEM, TVGN_PARENT, reinterpret_cast<LPARAM>(FirstGrandchild(tree)),
+                        SMTO_NORMAL, 5000, &parent);
+    SendMessageTimeoutW(tree, TVM_SELECTITEM, TVGN_CARET, static_cast<LPARAM>(parent), SMTO_NORMAL, 5000, &ignored);
+    PressButton(folders, IDOK);
+    ASSERT_TRUE(WaitFor([&] { return ControlText(main, 1076) == L"開発部"; }, 30000));
+    EXPECT_EQ(stored.Load(), 1);
+    EXPECT_EQ(stored.Folder, 3);
+    EXPECT_EQ(stored.FolderName, "開発部");
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    EXPECT_EQ(third.WaitForExit(30000), 0u);
 }
 
 TEST_F(ProgramTest, CancelDuringTheSecondTransferStopsTheRun) {
