@@ -96,10 +96,15 @@ void Dialog::OnUnexpectedException() { EndDialog(-1); }
 INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
+        m_shown = false;
         return OnInitDialog();
     case WM_COMMAND:
         return OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam)) ? TRUE : FALSE;
     default: {
+        if (message == WM_SHOWWINDOW && wParam && m_showMessage && !m_shown) {
+            m_shown = true;
+            PostMessageW(m_hwnd, m_showMessage, 0, 0);
+        }
         bool handled = false;
         const INT_PTR result = OnMessage(message, wParam, lParam, handled);
         return handled ? result : FALSE;

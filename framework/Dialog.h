@@ -30,6 +30,10 @@ public:
     // flag (for example WM_SETCURSOR's TRUE).
     void SetMessageResult(LRESULT result) const { SetWindowLongPtrW(m_hwnd, DWLP_MSGRESULT, result); }
 
+    // Once the dialog is first on screen it posts itself `message`, so that
+    // work runs with the window shown (0: nothing is posted).
+    void PostWhenShown(UINT message) { m_showMessage = message; }
+
     HWND Item(int id) const { return GetDlgItem(m_hwnd, id); }
     void SetItemText(int id, const std::wstring& text) const;
     void SetItemTextAnsi(int id, const std::string& text) const;
@@ -63,6 +67,8 @@ private:
     HWND m_hwnd = nullptr;
     bool m_modal = false;
     bool m_ended = false;
+    UINT m_showMessage = 0;
+    bool m_shown = false;
     INT_PTR m_result = -1;
 };
 

@@ -24,27 +24,6 @@ namespace {
 const wchar_t kServerCaption[] = L"Tessaly センドレット：サーバー設定";
 const wchar_t kNoticeCaption[] = L"Tessaly センドレット";
 
-std::wstring Message(UINT id) {
-    wchar_t* text = nullptr;
-    const int length = LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<wchar_t*>(&text), 0);
-    return std::wstring(text, length > 0 ? static_cast<size_t>(length) : 0);
-}
-
-COLORREF StaticTextColor(HWND dialog, int id) {
-    HDC dc = CreateCompatibleDC(nullptr);
-    SetTextColor(dc, RGB(1, 2, 3));
-    SendMessageW(dialog, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
-    const COLORREF color = GetTextColor(dc);
-    DeleteDC(dc);
-    return color;
-}
-
-LONG FontWeight(HWND control) {
-    LOGFONTW font{};
-    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font, &font);
-    return font.lfWeight;
-}
-
 // Clicks a radio button or check box as the mouse would: it changes its
 // check and tells the dialog.
 void ClickCheck(HWND dialog, int id) { PostMessageW(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }

@@ -59,6 +59,28 @@ int ModalRun::FocusId() const {
     return GetDlgCtrlID(info.hwndFocus);
 }
 
+std::wstring Message(UINT id) {
+    wchar_t* text = nullptr;
+    const int length = LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<wchar_t*>(&text), 0);
+    return std::wstring(text, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+LONG FontWeight(HWND control) {
+    LOGFONTW font{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font, &font);
+    return font.lfWeight;
+}
+
+COLORREF StaticTextColor(HWND dialog, int id) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    SetTextColor(dc, RGB(1, 2, 3));
+    SendMessageW(dialog, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+    const COLORREF color = GetTextColor(dc);
+    DeleteDC(dc);
+    return color;
+}
+
 bool TabOrderFollowsLayout(HWND dialog, std::string& order) {
     HWND first = GetNextDlgTabItem(dialog, nullptr, FALSE);
     RECT previous{};

@@ -44,6 +44,13 @@ private:
     std::thread m_thread;
 };
 
+// The program's string `id` (wide).
+std::wstring Message(UINT id);
+// The weight of the font a control draws with.
+LONG FontWeight(HWND control);
+// The text colour a dialog gives one of its static controls.
+COLORREF StaticTextColor(HWND dialog, int id);
+
 // Whether Tab walks the dialog's controls in reading order (top to bottom,
 // left to right within a row); the walk is described in `order` for a
 // failure message.

@@ -21,12 +21,6 @@ using namespace testing_support;
 
 namespace {
 
-std::wstring Message(UINT id) {
-    wchar_t* text = nullptr;
-    const int length = LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<wchar_t*>(&text), 0);
-    return std::wstring(text, length > 0 ? static_cast<size_t>(length) : 0);
-}
-
 // The boxes shown once at least one has been.
 std::vector<RecordedBox> WaitForBoxes() {
     std::vector<RecordedBox> boxes;
@@ -38,22 +32,6 @@ std::vector<RecordedBox> WaitForBoxes() {
         },
         10000);
     return boxes;
-}
-
-LONG FontWeight(HWND control) {
-    LOGFONTW font{};
-    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font, &font);
-    return font.lfWeight;
-}
-
-// The text colour a dialog gives a static control.
-COLORREF StaticTextColor(HWND dialog, int id) {
-    HDC dc = CreateCompatibleDC(nullptr);
-    SetTextColor(dc, RGB(1, 2, 3));
-    SendMessageW(dialog, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
-    const COLORREF color = GetTextColor(dc);
-    DeleteDC(dc);
-    return color;
 }
 
 bool ReadOnly(HWND dialog, int id) { return GetWindowLongW(GetDlgItem(dialog, id), GWL_STYLE) & ES_READONLY; }

@@ -48,7 +48,9 @@ bool IsHeaderBar(int id) { return id == IDC_CONNECTION_BAR || id == IDC_CONTENT_
 }  // namespace
 
 CDefaultSettingDialog::CDefaultSettingDialog(CAppSettings& settings)
-    : fw::Dialog(IDD_DEFAULT_SETTING), m_settings(settings) {}
+    : fw::Dialog(IDD_DEFAULT_SETTING), m_settings(settings) {
+    PostWhenShown(WM_DEFAULT_SETTING_SHOWN);  // the date check, once on screen
+}
 
 RECT CDefaultSettingDialog::ItemScreenRect(int id) const {
     RECT rc{};
@@ -237,12 +239,6 @@ INT_PTR CDefaultSettingDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lPa
             DrawHeaderBar(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
             handled = true;
             return TRUE;
-        }
-        break;
-    case WM_SHOWWINDOW:
-        if (wParam && !m_bShowPosted) {
-            m_bShowPosted = true;
-            PostMessageW(Hwnd(), WM_DEFAULT_SETTING_SHOWN, 0, 0);
         }
         break;
     case WM_DEFAULT_SETTING_SHOWN:

@@ -71,5 +71,4 @@ private:
     CAppSettings& m_settings;
     fw::UniqueGdiObject m_boldFont;
     bool m_bInitialising = false;
-    bool m_bShowPosted = false;
 };

@@ -14,7 +14,9 @@ const char kRequirementList[] =
     "・Microsoft .NET Framework 3.5\n・Microsoft Office 2010 または Microsoft Office 2013\n";
 }  // namespace
 
-CFinishedProcessingDialog::CFinishedProcessingDialog() : fw::Dialog(IDD_FINISHED_PROCESSING) {}
+CFinishedProcessingDialog::CFinishedProcessingDialog() : fw::Dialog(IDD_FINISHED_PROCESSING) {
+    PostWhenShown(WM_FINISHED_PROCESSING_SHOW);
+}
 
 std::string CFinishedProcessingDialog::EditLines(const std::string& text) {
     std::string lines;
@@ -57,12 +59,6 @@ BOOL CFinishedProcessingDialog::OnInitDialog() {
 
 INT_PTR CFinishedProcessingDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
     switch (message) {
-    case WM_SHOWWINDOW:
-        if (wParam && !m_bShowPosted) {
-            m_bShowPosted = true;
-            PostMessageW(Hwnd(), WM_FINISHED_PROCESSING_SHOW, 0, 0);
-        }
-        break;
     case WM_FINISHED_PROCESSING_SHOW:
         OnFinishedShowDialog();
         handled = true;

@@ -38,5 +38,4 @@ private:
     HWND m_stcText = nullptr;
     HWND m_stcIcon = nullptr;
     HWND m_edtDetail = nullptr;
-    bool m_bShowPosted = false;
 };

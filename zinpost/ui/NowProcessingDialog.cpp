@@ -7,7 +7,9 @@
 
 #include "framework/Font.h"
 
-CNowProcessingDialog::CNowProcessingDialog() : fw::Dialog(IDD_NOW_PROCESSING) {}
+CNowProcessingDialog::CNowProcessingDialog() : fw::Dialog(IDD_NOW_PROCESSING) {
+    PostWhenShown(WM_NOW_PROCESSING_SHOW);  // the check starts once the dialog is on screen
+}
 
 BOOL CNowProcessingDialog::OnInitDialog() {
     m_btnOK = Item(IDOK);
@@ -23,14 +25,6 @@ BOOL CNowProcessingDialog::OnInitDialog() {
 
 INT_PTR CNowProcessingDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
     switch (message) {
-    case WM_SHOWWINDOW:
-        // The work starts once the dialog is on screen; the default handling
-        // goes on.
-        if (wParam && !m_bShowPosted) {
-            m_bShowPosted = true;
-            PostMessageW(Hwnd(), WM_NOW_PROCESSING_SHOW, 0, 0);
-        }
-        break;
     case WM_NOW_PROCESSING_SHOW:
         OnFinishedShowDialog();
         handled = true;

@@ -27,5 +27,4 @@ private:
 
     CThreadAgent* m_pAgent = nullptr;
     HWND m_btnOK = nullptr;
-    bool m_bShowPosted = false;
 };
