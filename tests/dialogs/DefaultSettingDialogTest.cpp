@@ -89,16 +89,6 @@ protected:
         stored.Load();
         return stored;
     }
-    std::vector<RecordedBox> WaitForBoxes(size_t count = 1) {
-        std::vector<RecordedBox> boxes;
-        WaitFor(
-            [&] {
-                for (auto& box : TakeMessageBoxes()) boxes.push_back(box);
-                return boxes.size() >= count;
-            },
-            20000);
-        return boxes;
-    }
     std::wstring Label() const { return fw::AnsiToWide(settings.Server) + L"(認証済)"; }
 };
 

@@ -59,6 +59,17 @@ int ModalRun::FocusId() const {
     return GetDlgCtrlID(info.hwndFocus);
 }
 
+std::vector<RecordedBox> WaitForBoxes(size_t count, DWORD timeoutMs) {
+    std::vector<RecordedBox> boxes;
+    WaitFor(
+        [&] {
+            for (auto& box : TakeMessageBoxes()) boxes.push_back(box);
+            return boxes.size() >= count;
+        },
+        timeoutMs);
+    return boxes;
+}
+
 std::wstring Message(UINT id) {
     wchar_t* text = nullptr;
     const int length = LoadStringW(GetModuleHandleW(nullptr), id, reinterpret_cast<wchar_t*>(&text), 0);

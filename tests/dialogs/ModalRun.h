@@ -2,11 +2,14 @@
 // Runs one of the program's dialogs modally on a thread of its own, as on the
 // program's user-interface thread, while the test drives it from outside the
 // way a person would: texts typed into controls, buttons pressed, keys.
+#include "tests/support/MessageBoxRecorder.h"
+
 #include "framework/Dialog.h"
 
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace testing_support {
 
@@ -44,6 +47,8 @@ private:
     std::thread m_thread;
 };
 
+// The message boxes shown, once at least `count` have been (or the time is up).
+std::vector<RecordedBox> WaitForBoxes(size_t count = 1, DWORD timeoutMs = 20000);
 // The program's string `id` (wide).
 std::wstring Message(UINT id);
 // The weight of the font a control draws with.

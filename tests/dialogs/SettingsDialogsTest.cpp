@@ -21,19 +21,6 @@ using namespace testing_support;
 
 namespace {
 
-// The boxes shown once at least one has been.
-std::vector<RecordedBox> WaitForBoxes() {
-    std::vector<RecordedBox> boxes;
-    WaitFor(
-        [&] {
-            auto more = TakeMessageBoxes();
-            boxes.insert(boxes.end(), more.begin(), more.end());
-            return !boxes.empty();
-        },
-        10000);
-    return boxes;
-}
-
 bool ReadOnly(HWND dialog, int id) { return GetWindowLongW(GetDlgItem(dialog, id), GWL_STYLE) & ES_READONLY; }
 
 class SettingsDialogTest : public ::testing::Test {
