@@ -8,30 +8,28 @@
 #   4. signs the package and verifies every signature: the package's, and
 #      those of the files as they come out of it.
 #
-#   installer/package.sh --build DIR --out DIR [--version X.Y.Z]
-#                        [--require-symbols] [--unsigned]
+#   installer/package.sh --build DIR --out DIR [--version X.Y.Z] [--require-symbols]
 #
 # --build is a configured and built CMake tree (it tells the version and the
-# files); --require-symbols fails when the build carries no debug
-# information (a release); --unsigned, for the tests' older package only,
-# skips signing. Output in --out: the package, files/ (the shipped files
-# beside their .debug symbol files) and, with the test CA, test-ca.pem.
+# files); --version overrides the package's version (the tests make an older
+# one); --require-symbols fails when the build carries no debug information
+# (a release). Output in --out: the package, files/ (the shipped files beside
+# their .debug symbol files) and, with the test CA, test-ca.pem.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-build= out= version= require_symbols=0 unsigned=0
+build= out= version= require_symbols=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift 2 ;;
     --out) out=$2; shift 2 ;;
     --version) version=$2; shift 2 ;;
     --require-symbols) require_symbols=1; shift ;;
-    --unsigned) unsigned=1; shift ;;
     *) echo "package: unknown argument $1" >&2; exit 2 ;;
   esac
 done
 if [ -z "$build" ] || [ -z "$out" ]; then
-  echo "usage: installer/package.sh --build DIR --out DIR [--version X.Y.Z] [--require-symbols] [--unsigned]" >&2
+  echo "usage: installer/package.sh --build DIR --out DIR [--version X.Y.Z] [--require-symbols]" >&2
   exit 2
 fi
 [ -f "$build/installer/package.env" ] || { echo "package: $build is no configured build" >&2; exit 1; }
@@ -77,12 +75,8 @@ done
 "$ROOT/scripts/check-static.sh" "${shipped[@]}" >/dev/null
 
 # 2. Signing the files before they go into the package.
-if [ "$unsigned" -eq 0 ]; then
-  signing_prepare "$out"
-  for file in "${shipped[@]}"; do sign_file "$file"; done
-else
-  echo "package: UNSIGNED package (tests only): $msi" >&2
-fi
+signing_prepare "$out"
+for file in "${shipped[@]}"; do sign_file "$file"; done
 
 # Fails unless the built database holds what the fix-ups are for.
 check_package() {
@@ -128,11 +122,6 @@ msibuild "$work/package.msi" \
   -q "UPDATE InstallExecuteSequence SET Sequence = 1401 WHERE Action = 'RemoveExistingProducts'"
 msibuild "$work/package.msi" -s "Tessaly センドレット $version" KORVANTA "x64;1041"
 check_package "$work/package.msi"
-
-if [ "$unsigned" -eq 1 ]; then
-  mv "$work/package.msi" "$msi"
-  exit 0
-fi
 
 # 4. The package's signature, and every signature verified.
 sign_file "$work/package.msi"

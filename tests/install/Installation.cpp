@@ -115,7 +115,8 @@ MsiexecRun Msiexec(const std::wstring& arguments) {
 
 std::wstring PackageProperty(const std::wstring& msi, const wchar_t* name) {
     UniqueMsiHandle database, view, record;
-    if (MsiOpenDatabaseW(msi.c_str(), reinterpret_cast<LPCWSTR>(MSIDBOPEN_READONLY), database.put()) != ERROR_SUCCESS) return L"";
+    if (MsiOpenDatabaseW(msi.c_str(), reinterpret_cast<LPCWSTR>(MSIDBOPEN_READONLY), database.put()) != ERROR_SUCCESS)
+        return L"";
     const std::wstring query = std::wstring(L"SELECT `Value` FROM `Property` WHERE `Property` = '") + name + L"'";
     if (MsiDatabaseOpenViewW(database.get(), query.c_str(), view.put()) != ERROR_SUCCESS) return L"";
     if (MsiViewExecute(view.get(), 0) != ERROR_SUCCESS) return L"";

@@ -18,8 +18,8 @@ struct Package {
     std::wstring filesDir;  // the files as the package carries them
     std::string version;    // "4.0.2"
 };
-Package NewPackage();  // signed, the build's version
-Package OldPackage();  // unsigned, a lower version
+Package NewPackage();  // the build's version, signed as a release is (PKCS#12 from the environment)
+Package OldPackage();  // a lower version, signed with the packaging script's test CA
 
 // A run of msiexec.exe with `arguments` (the log switch is added); its exit
 // code, and its log as ANSI text.
