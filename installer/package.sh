@@ -50,6 +50,24 @@ files="$out/files"
 rm -rf "$files" "$msi"
 mkdir -p "$files"
 
+# Fails unless the built database holds what the fix-ups are for.
+check_package() {
+  local db=$1 table
+  table() { msiinfo export "$db" "$1" | tail -n +4; }
+  expect() {
+    if [ "$2" != "$3" ]; then echo "package: $1: '$2', expected '$3'" >&2; exit 1; fi
+  }
+  expect "code page" "$(msiinfo export "$db" _ForceCodepage | tr -d '\r' | awk 'NF == 2 { print $1 }')" 932
+  expect "registry rows" "$(table Registry | awk -F'\t' '$2 != -1' | wc -l)" 0
+  expect "extension keys" "$(table Registry | wc -l)" 6
+  expect "32-bit components" "$(table Component | awk -F'\t' '$4 != 256' | wc -l)" 0
+  expect "custom action types" "$(table CustomAction | awk -F'\t' '{ print $2 }' | sort -u | tr '\n' ' ')" "51 65 "
+  expect "upgrade order" "$(table InstallExecuteSequence | sort -t$'\t' -k3,3n |
+    awk -F'\t' '$1 ~ /^(InstallValidate|RemoveExistingProducts|InstallInitialize)$/ { printf "%s ", $1 }')" \
+    "InstallValidate RemoveExistingProducts InstallInitialize "
+  expect "summary" "$(msiinfo suminfo "$db" | sed -n 's/^Template: //p')" "x64;1041"
+}
+
 # wixl's string pool takes the code page of this language (932).
 export WINDOWS_LANGUAGE=ja
 
@@ -77,24 +95,6 @@ done
 # 2. Signing the files before they go into the package.
 signing_prepare "$out"
 for file in "${shipped[@]}"; do sign_file "$file"; done
-
-# Fails unless the built database holds what the fix-ups are for.
-check_package() {
-  local db=$1 table
-  table() { msiinfo export "$db" "$1" | tail -n +4; }
-  expect() {
-    if [ "$2" != "$3" ]; then echo "package: $1: '$2', expected '$3'" >&2; exit 1; fi
-  }
-  expect "code page" "$(msiinfo export "$db" _ForceCodepage | tr -d '\r' | awk 'NF == 2 { print $1 }')" 932
-  expect "registry rows" "$(table Registry | awk -F'\t' '$2 != -1' | wc -l)" 0
-  expect "extension keys" "$(table Registry | wc -l)" 6
-  expect "32-bit components" "$(table Component | awk -F'\t' '$4 != 256' | wc -l)" 0
-  expect "custom action types" "$(table CustomAction | awk -F'\t' '{ print $2 }' | sort -u | tr '\n' ' ')" "51 65 "
-  expect "upgrade order" "$(table InstallExecuteSequence | sort -t$'\t' -k3,3n |
-    awk -F'\t' '$1 ~ /^(InstallValidate|RemoveExistingProducts|InstallInitialize)$/ { printf "%s ", $1 }')" \
-    "InstallValidate RemoveExistingProducts InstallInitialize "
-  expect "summary" "$(msiinfo suminfo "$db" | sed -n 's/^Template: //p')" "x64;1041"
-}
 
 # 3. The package.
 work="$SIGN_WORK/msi"
