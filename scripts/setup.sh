@@ -1,10 +1,20 @@
 #!/usr/bin/env bash
-# Installs everything the build and the tests need and creates the project's
-# own Wine prefix. Idempotent: a second run only checks and returns quickly.
-# This is the single place where anything gets installed.
+# Installs everything the build, the tests and the release need and creates
+# the project's own Wine prefix. Idempotent: a second run only checks and
+# returns quickly. This is the single place where anything gets installed.
+#
+#   scripts/setup.sh              packages, locale and the Wine prefix
+#   scripts/setup.sh --no-prefix  packages and locale only (the release build)
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+make_prefix=1
+case "${1:-}" in
+  "") ;;
+  --no-prefix) make_prefix=0 ;;
+  *) echo "usage: scripts/setup.sh [--no-prefix]" >&2; exit 2 ;;
+esac
 
 PACKAGES=(
   cmake make
@@ -14,10 +24,26 @@ PACKAGES=(
   fonts-ipafont-gothic fonts-wine locales  # Japanese glyphs, Wine's own symbol fonts, the ja_JP locale
   googletest picojson-dev                  # test framework sources, JSON header
   python3 openssl tinyproxy curl procps    # stand-in server, certificates, proxy, benchmark
+  wixl msitools osslsigncode               # the installer package and its code signing
+  ca-certificates                          # verifying a real code-signing certificate's chain
 )
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# apt and the packages' own scripts talk a lot (debconf notes among it): their
+# output goes to a file that is shown only when something fails.
+quietly() {
+  local log status=0
+  log=$(mktemp)
+  "$@" >"$log" 2>&1 || status=$?
+  if [ "$status" -ne 0 ]; then
+    cat "$log" >&2
+    echo "setup: failed: $*" >&2
+  fi
+  rm -f "$log"
+  return "$status"
 }
 
 missing=()
@@ -26,8 +52,8 @@ for p in "${PACKAGES[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  as_root apt-get update -qq
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  quietly as_root apt-get update -qq
+  quietly as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 # Wine gives code page 932 only when the ja_JP.UTF-8 locale really exists.
@@ -35,7 +61,13 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
   echo "setup: generating ja_JP.UTF-8"
   as_root sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
   grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
-  as_root locale-gen >/dev/null
+  # Compiled into a folder of its own rather than into the locale archive: a
+  # shell that started before this run (the test command that called us) has
+  # already looked into the archive, never looks again, and would warn that
+  # it cannot switch to the locale.
+  quietly as_root localedef --no-archive -i ja_JP -c -f UTF-8 -A /usr/share/locale/locale.alias ja_JP.UTF-8
 fi
 
-"$ROOT/scripts/wine-prefix.sh"
+if [ "$make_prefix" -eq 1 ]; then
+  "$ROOT/scripts/wine-prefix.sh"
+fi

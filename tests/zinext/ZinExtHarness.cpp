@@ -139,8 +139,8 @@ std::wstring ZinExtLibrary::BuiltPath() {
     return path;
 }
 
-ZinExtLibrary::ZinExtLibrary() {
-    m_module = LoadLibraryW(BuiltPath().c_str());
+ZinExtLibrary::ZinExtLibrary(const std::wstring& path) {
+    m_module = LoadLibraryW(path.c_str());
     if (!m_module) throw std::runtime_error("ZinExt.dll not loaded");
     Resolve(m_module, "DllGetClassObject", m_getClassObject);
     Resolve(m_module, "DllCanUnloadNow", m_canUnloadNow);

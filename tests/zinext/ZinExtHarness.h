@@ -20,7 +20,9 @@ using Microsoft::WRL::ComPtr;
 
 class ZinExtLibrary {
 public:
-    ZinExtLibrary();
+    ZinExtLibrary() : ZinExtLibrary(BuiltPath()) {}
+    // Another copy, such as an installed one.
+    explicit ZinExtLibrary(const std::wstring& path);
     ~ZinExtLibrary();
     ZinExtLibrary(const ZinExtLibrary&) = delete;
     ZinExtLibrary& operator=(const ZinExtLibrary&) = delete;

@@ -1,0 +1,37 @@
+#pragma once
+// The server URL an administrator hands the installer (SERVERURL=...): it
+// becomes the user's `Server` setting, but only for a user who has none yet,
+// so reinstalling or upgrading never overrides what a user chose.
+#include <windows.h>
+
+#include <string>
+
+namespace installer {
+
+// Where the program keeps its settings below the user's hive.
+constexpr wchar_t kSettingsKey[] = L"Software\\KORVANTA\\zinpost\\Settings";
+constexpr wchar_t kServerValue[] = L"Server";
+
+// The URL as the program keeps it: blanks around it dropped, ending in "/",
+// as the server dialog stores it. Empty when it is not an http or https URL
+// of printable ASCII characters.
+std::wstring NormaliseServerUrl(const std::wstring& given);
+
+enum class SeedOutcome {
+    Written,        // the user had no server; `Server` now holds the URL
+    UserHasServer,  // left alone
+    NotAUrl,        // the given text is no http or https URL; nothing written
+    RegistryFailed, // `error` tells why; nothing written
+};
+
+struct SeedResult {
+    SeedOutcome outcome = SeedOutcome::RegistryFailed;
+    std::wstring url;  // what was written, or what the user has
+    LONG error = ERROR_SUCCESS;
+};
+
+// Seeds `Server` under kSettingsKey of `userHive` (HKEY_CURRENT_USER or the
+// handle RegOpenCurrentUser gave). An empty value counts as none.
+SeedResult SeedServerUrl(HKEY userHive, const std::wstring& given);
+
+}  // namespace installer

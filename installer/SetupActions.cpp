@@ -1,0 +1,104 @@
+// SetupActions.dll: the package's custom actions, called by Windows
+// Installer in the installing user's context after the installation has
+// finished (immediate actions after InstallFinalize). Neither ever fails
+// the installation: what they could not do goes to the installer's log.
+#include "installer/ServerSeed.h"
+
+#include "framework/WinHandle.h"
+
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct MsiHandleTraits {
+    using pointer = MSIHANDLE;
+    static constexpr pointer invalid() noexcept { return 0; }
+    static void close(pointer h) noexcept { MsiCloseHandle(h); }
+};
+using UniqueMsiHandle = fw::UniqueHandle<MsiHandleTraits>;
+
+// One line in the installer's log. The text goes in as a field, never as the
+// record's template, so brackets in it are not read as property names.
+void Log(MSIHANDLE install, const std::wstring& text) {
+    UniqueMsiHandle record(MsiCreateRecord(1));
+    if (!record) return;
+    MsiRecordSetStringW(record.get(), 0, L"[1]");
+    MsiRecordSetStringW(record.get(), 1, text.c_str());
+    MsiProcessMessage(install, INSTALLMESSAGE_INFO, record.get());
+}
+
+std::wstring Property(MSIHANDLE install, const wchar_t* name) {
+    DWORD length = 0;
+    wchar_t empty[1] = L"";
+    if (MsiGetPropertyW(install, name, empty, &length) != ERROR_MORE_DATA) return std::wstring();
+    std::vector<wchar_t> value(length + 1, L'\0');
+    length = static_cast<DWORD>(value.size());
+    if (MsiGetPropertyW(install, name, value.data(), &length) != ERROR_SUCCESS) return std::wstring();
+    return std::wstring(value.data(), length);
+}
+
+// The installer's log takes a line per action; nothing may escape into it.
+template <typename F>
+UINT Guarded(MSIHANDLE install, const wchar_t* action, F&& body) {
+    try {
+        body();
+    } catch (...) {
+        Log(install, std::wstring(action) + L": stopped by an unexpected failure; the installation goes on");
+    }
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+// Explorer reads context-menu handlers once; this makes it read them again,
+// so the new entry (or its removal) shows without a new logon.
+extern "C" UINT __stdcall NotifyAssociationsChanged(MSIHANDLE install) {
+    return Guarded(install, L"NotifyAssociationsChanged", [&] {
+        SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+        Log(install, L"NotifyAssociationsChanged: the shell was told that file associations changed");
+    });
+}
+
+// SERVERURL=... becomes the installing user's `Server` setting when the user
+// has none. A per-machine installation writes no user's settings: it often
+// runs under a deployment account whose profile nobody works in.
+extern "C" UINT __stdcall SeedServerUrl(MSIHANDLE install) {
+    return Guarded(install, L"SeedServerUrl", [&] {
+        const std::wstring given = Property(install, L"SERVERURL");
+        if (given.empty()) return;
+        if (Property(install, L"ALLUSERS") == L"1") {
+            Log(install, L"SeedServerUrl: a per-machine installation leaves the users' settings alone; "
+                         L"SERVERURL ignored");
+            return;
+        }
+        fw::UniqueHKey user;
+        const LONG opened = RegOpenCurrentUser(KEY_READ | KEY_WRITE, user.put());
+        if (opened != ERROR_SUCCESS) {
+            Log(install, L"SeedServerUrl: the user's registry could not be opened (error " +
+                             std::to_wstring(opened) + L")");
+            return;
+        }
+        const installer::SeedResult result = installer::SeedServerUrl(user.get(), given);
+        switch (result.outcome) {
+        case installer::SeedOutcome::Written:
+            Log(install, L"SeedServerUrl: Server set to " + result.url);
+            break;
+        case installer::SeedOutcome::UserHasServer:
+            Log(install, L"SeedServerUrl: the user already has Server " + result.url + L"; left alone");
+            break;
+        case installer::SeedOutcome::NotAUrl:
+            Log(install, L"SeedServerUrl: SERVERURL is no http or https URL; nothing written: " + result.url);
+            break;
+        case installer::SeedOutcome::RegistryFailed:
+            Log(install, L"SeedServerUrl: the settings could not be written (error " +
+                             std::to_wstring(result.error) + L")");
+            break;
+        }
+    });
+}

@@ -1,0 +1,306 @@
+// The package installed, run, upgraded and removed by the real Windows
+// Installer of Wine, silently, as administrators deploy it. Each scenario
+// runs in a fresh Wine prefix of its own (tests/install/in-fresh-prefix.sh
+// picks one by its gtest filter), so each starts from a machine on which
+// nothing was ever installed.
+#include "tests/install/Installation.h"
+#include "tests/zinext/ZinExtHarness.h"
+
+#include "zinpost/engine/AppSettings.h"
+
+#include "tests/support/RegistrySandbox.h"
+#include "tests/support/Sha256.h"
+#include "tests/support/StandinServer.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/WindowDriver.h"
+
+#include "framework/Profile.h"
+#include "framework/Text.h"
+
+#include <gtest/gtest.h>
+#include <msi.h>
+#include <shlobj.h>
+
+#include <algorithm>
+
+using namespace install_test;
+using namespace testing_support;
+
+namespace {
+
+const wchar_t kProductName[] = L"Tessaly センドレット";
+const wchar_t kShortcutName[] = L"Tessaly センドレット.lnk";
+const wchar_t kSettingsKey[] = L"Software\\KORVANTA\\zinpost\\Settings";
+const wchar_t kUserClasses[] = L"Software\\Classes";
+const wchar_t kServerKey[] = L"Software\\Classes\\CLSID\\{5C1E9B47-2A6D-4F83-9E10-7B4D3A6C2F58}\\InprocServer32";
+// The keys the extension's registration scripts write below the classes root.
+const std::vector<std::wstring> kExtensionKeys = {
+    L"AppID\\{A83F2D61-7C94-4B2E-8D05-19E6C4B7F3A2}",
+    L"AppID\\ZinExt.DLL",
+    L"CLSID\\{5C1E9B47-2A6D-4F83-9E10-7B4D3A6C2F58}",
+    L"*\\ShellEx\\ContextMenuHandlers\\SimpleShlExt",
+};
+const wchar_t* const kShippedFiles[] = {L"zinpost.exe", L"zinpostresult.dll", L"ZinExt.dll"};
+const HRESULT kOneId = MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1);
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class InstallTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))); }
+    void TearDown() override { CoUninitialize(); }
+
+    static std::wstring InstallDir(bool machine) {
+        return machine ? ShellFolder(CSIDL_PROGRAM_FILES) + L"\\TessalySendlet"
+                       : ShellFolder(CSIDL_LOCAL_APPDATA) + L"\\Programs\\TessalySendlet";
+    }
+    static std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+    // The shipped files, byte for byte as the package carries them (signed),
+    // with their version resources; the custom-action library is not installed.
+    static void ExpectFilesOf(const Package& package, const std::wstring& dir) {
+        for (const wchar_t* name : kShippedFiles) {
+            const std::string installed = FileBytes(dir + L"\\" + name);
+            EXPECT_FALSE(installed.empty()) << fw::WideToUtf8(name) << " not installed";
+            EXPECT_TRUE(installed == FileBytes(package.filesDir + L"\\" + name))
+                << fw::WideToUtf8(name) << " differs from the package's";
+            const VersionInfo version = ReadVersion(dir + L"\\" + name);
+            EXPECT_EQ(version.fileVersion, L"4.0.2.0") << fw::WideToUtf8(name);
+            EXPECT_EQ(version.String(L"CompanyName"), L"KORVANTA");
+            EXPECT_EQ(version.String(L"ProductName"), kProductName);
+            EXPECT_FALSE(version.String(L"FileDescription").empty()) << fw::WideToUtf8(name);
+        }
+        EXPECT_TRUE(FileBytes(dir + L"\\SetupActions.dll").empty());
+    }
+
+    // The extension's keys as the package wrote them, checked against what
+    // the installed ZinExt.dll's own registration writes (into a private
+    // key): the same keys, values, types and bytes.
+    static void ExpectExtensionKeys(const std::wstring& dir, bool machine) {
+        const HKEY root = machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+        const std::wstring dll = dir + L"\\ZinExt.dll";
+        EXPECT_TRUE(SameFileName(StringValue(root, kServerKey), dll)) << fw::WideToUtf8(StringValue(root, kServerKey));
+        const RegistrySnapshot written = Snapshot(root, kUserClasses, kExtensionKeys);
+        EXPECT_EQ(written.count(L"CLSID\\{5C1E9B47-2A6D-4F83-9E10-7B4D3A6C2F58}\\INPROCSERVER32\\|ThreadingModel"), 1u);
+        RegistrySnapshot registered;
+        if (machine) {
+            RegistrySandbox classes(HKEY_CLASSES_ROOT);
+            zinext_test::ZinExtLibrary library(dll);
+            EXPECT_EQ(library.RegisterServer(), S_OK);
+            registered = Snapshot(HKEY_CLASSES_ROOT, L"", kExtensionKeys);
+        } else {
+            RegistrySandbox user;
+            zinext_test::ZinExtLibrary library(dll);
+            EXPECT_EQ(library.Install(TRUE, L"user"), S_OK);
+            registered = Snapshot(HKEY_CURRENT_USER, kUserClasses, kExtensionKeys);
+        }
+        EXPECT_EQ(Describe(written), Describe(registered));
+        EXPECT_TRUE(written == registered) << "same text, other bytes or types";
+        // Nothing in the other scope.
+        const HKEY other = machine ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+        for (const std::wstring& key : kExtensionKeys)
+            EXPECT_FALSE(KeyExists(other, std::wstring(kUserClasses) + L"\\" + key)) << fw::WideToUtf8(key);
+    }
+
+    static void ExpectNoExtensionKeys(HKEY root) {
+        for (const std::wstring& key : kExtensionKeys)
+            EXPECT_FALSE(KeyExists(root, std::wstring(kUserClasses) + L"\\" + key)) << fw::WideToUtf8(key);
+    }
+
+    // The one installation of the package's upgrade code, and its
+    // installed-programs entry.
+    static Product ExpectInstalled(const Package& package, const std::wstring& dir, bool machine) {
+        const std::vector<Product> products = RelatedProducts(PackageProperty(package.msi, L"UpgradeCode"));
+        EXPECT_EQ(products.size(), 1u);
+        if (products.empty()) return Product{};
+        const Product& product = products.front();
+        EXPECT_EQ(product.code, PackageProperty(package.msi, L"ProductCode"));
+        EXPECT_EQ(product.context, machine ? MSIINSTALLCONTEXT_MACHINE : MSIINSTALLCONTEXT_USERUNMANAGED);
+        EXPECT_EQ(ProductInfo(product, L"VersionString"), fw::Utf8ToWide(package.version));
+        EXPECT_EQ(ProductInfo(product, L"InstalledProductName"), kProductName);
+        EXPECT_EQ(ProductInfo(product, L"Publisher"), L"KORVANTA");
+        EXPECT_TRUE(SameFileName(ProductInfo(product, L"InstallLocation"), dir + L"\\"));
+        const std::wstring icon = ProductInfo(product, L"ProductIcon");
+        EXPECT_FALSE(FileBytes(icon).empty()) << "product icon " << fw::WideToUtf8(icon);
+        EXPECT_EQ(UninstallEntries(kProductName), 1);
+        return product;
+    }
+
+    static void ExpectNotInstalled(const Package& package) {
+        EXPECT_TRUE(RelatedProducts(PackageProperty(package.msi, L"UpgradeCode")).empty());
+        EXPECT_EQ(UninstallEntries(kProductName), 0);
+    }
+
+    static void ExpectShortcut(const std::wstring& lnk, const std::wstring& dir) {
+        const ShortcutInfo shortcut = ReadShortcut(lnk);
+        EXPECT_TRUE(SameFileName(shortcut.target, dir + L"\\zinpost.exe")) << fw::WideToUtf8(shortcut.target);
+        const std::wstring& folder = shortcut.workingDirectory;
+        EXPECT_TRUE(SameFileName(folder, dir) || SameFileName(folder, dir + L"\\")) << fw::WideToUtf8(folder);
+    }
+
+    // A user who has set the program up, as the program saves it.
+    static void ConfigureUser(const std::string& server, const std::wstring& exeFile) {
+        fw::Profile profile("zinpost");
+        profile.SetRegistryKey("KORVANTA");
+        CAppSettings settings(&profile);
+        settings.Load();
+        if (!server.empty()) settings.Server = server;
+        settings.User = "installer";
+        settings.Password = "s3cret word";
+        settings.Folder = 2;
+        settings.FolderName = "営業部";
+        settings.DisplayResult = 1;
+        settings.ProxySelect = 0;
+        settings.Save();
+        ASSERT_TRUE(profile.WriteString("Settings", "ExeFile", fw::WideToAnsi(exeFile)));
+    }
+
+    static RegistrySnapshot Settings() { return Snapshot(HKEY_CURRENT_USER, L"", {kSettingsKey}); }
+};
+
+TEST_F(InstallTest, PerUserInstallRunsFromExplorerAndUninstallKeepsTheSettings) {
+    const Package package = NewPackage();
+    StandinServer server;
+    server.SetAccounts({{"installer", "s3cret word"}});
+    const std::string url = server.Url();  // ".../api/"
+
+    // Silent, per user, no administrator switch; the URL given without its
+    // closing slash, as an administrator may type it.
+    const MsiexecRun install = Msiexec(L"/i " + Quoted(package.msi) + L" /qn SERVERURL=" +
+                                       fw::Utf8ToWide(url.substr(0, url.size() - 1)));
+    ASSERT_EQ(install.exitCode, 0u) << install.log;
+    EXPECT_TRUE(Contains(install.log, "SeedServerUrl: Server set to " + url)) << install.log;
+    EXPECT_TRUE(Contains(install.log, "NotifyAssociationsChanged: the shell was told")) << install.log;
+
+    const std::wstring dir = InstallDir(false);
+    ExpectFilesOf(package, dir);
+    ExpectExtensionKeys(dir, false);
+    const Product product = ExpectInstalled(package, dir, false);
+    const std::wstring shortcut = ShellFolder(CSIDL_PROGRAMS) + L"\\" + kShortcutName;
+    ExpectShortcut(shortcut, dir);
+    EXPECT_EQ(StringValue(HKEY_CURRENT_USER, kSettingsKey, L"Server"), fw::Utf8ToWide(url));
+
+    // The installed extension, created through its class factory, starts the
+    // installed program for a configured user; the file reaches the server.
+    ConfigureUser("", dir + L"\\zinpost.exe");
+    TempDir files;
+    const std::wstring report = files.File(L"週報 第12週.txt");
+    ASSERT_TRUE(WriteFileBytes(report, "weekly report"));
+    {
+        zinext_test::ZinExtLibrary library(dir + L"\\ZinExt.dll");
+        zinext_test::ComPtr<IContextMenu> handler = library.CreateHandler();
+        ASSERT_TRUE(handler);
+        zinext_test::ComPtr<IShellExtInit> init;
+        ASSERT_TRUE(SUCCEEDED(handler.As(&init)));
+        ASSERT_EQ(init->Initialize(nullptr, zinext_test::MakeSelection({report}).Get(), nullptr), S_OK);
+        HMENU menu = CreatePopupMenu();
+        ASSERT_EQ(handler->QueryContextMenu(menu, 0, 100, 110, CMF_NORMAL), kOneId);
+        EXPECT_EQ(zinext_test::MenuItemText(menu, 1), L"Tessaly「営業部」に登録する");
+        DestroyMenu(menu);
+        CMINVOKECOMMANDINFO info{};
+        info.cbSize = sizeof info;
+        info.lpVerb = MAKEINTRESOURCEA(0);
+        info.nShow = SW_SHOWNORMAL;
+        ASSERT_EQ(handler->InvokeCommand(&info), S_OK);
+    }
+    HWND result = WaitForWindow(L"Tessaly センドレット：処理結果", 0, 90000);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(ControlText(result, 1022), L"成功：1  失敗：0");
+    DWORD pid = 0;
+    GetWindowThreadProcessId(result, &pid);
+    // Its manifest asks for common controls 6: the side-by-side copy is loaded.
+    const std::vector<std::wstring> modules = ProcessModules(pid);
+    EXPECT_TRUE(std::any_of(modules.begin(), modules.end(), [&](const std::wstring& path) {
+        return SameFileName(path, dir + L"\\zinpost.exe");
+    })) << "the result window belongs to another program";
+    EXPECT_TRUE(std::any_of(modules.begin(), modules.end(), [](const std::wstring& path) {
+        std::wstring lower = path;
+        CharLowerBuffW(lower.data(), static_cast<DWORD>(lower.size()));
+        return lower.find(L"common-controls") != std::wstring::npos && lower.find(L"_6.0.") != std::wstring::npos &&
+               lower.find(L"comctl32.dll") != std::wstring::npos;
+    })) << "no comctl32 6 in the program";
+    PressButton(result, IDOK);
+    EXPECT_TRUE(WaitFor([&] { return FindWindowsByCaption(L"Tessaly センドレット", pid).empty(); }, 30000));
+    const picojson::value stored = server.Files();
+    const picojson::array& uploaded = stored.get("files").get<picojson::array>();
+    ASSERT_EQ(uploaded.size(), 1u);
+    EXPECT_EQ(RecordString(uploaded[0], "filename"), u8"週報 第12週.txt");
+    EXPECT_EQ(RecordString(uploaded[0], "sha256"), Sha256::OfBytes("weekly report"));
+
+    // Silent uninstallation: files, shortcut, keys and the entry go; the
+    // user's settings stay exactly as they were.
+    const RegistrySnapshot settings = Settings();
+    ASSERT_FALSE(settings.empty());
+    const MsiexecRun uninstall = Msiexec(L"/x " + product.code + L" /qn");
+    ASSERT_EQ(uninstall.exitCode, 0u) << uninstall.log;
+    EXPECT_TRUE(Contains(uninstall.log, "NotifyAssociationsChanged: the shell was told")) << uninstall.log;
+    EXPECT_FALSE(DirectoryExists(dir));
+    EXPECT_TRUE(FileBytes(shortcut).empty());
+    ExpectNoExtensionKeys(HKEY_CURRENT_USER);
+    ExpectNotInstalled(package);
+    EXPECT_EQ(Describe(Settings()), Describe(settings));
+    EXPECT_TRUE(Settings() == settings);
+}
+
+TEST_F(InstallTest, PerMachineInstallByAllUsers) {
+    const Package package = NewPackage();
+    const MsiexecRun install =
+        Msiexec(L"/i " + Quoted(package.msi) + L" ALLUSERS=1 SERVERURL=http://127.0.0.1:9/api/ /qn");
+    ASSERT_EQ(install.exitCode, 0u) << install.log;
+
+    const std::wstring dir = InstallDir(true);
+    EXPECT_FALSE(DirectoryExists(InstallDir(false))) << "files in the user's folder too";
+    ExpectFilesOf(package, dir);
+    ExpectExtensionKeys(dir, true);
+    const Product product = ExpectInstalled(package, dir, true);
+    // Windows puts the shortcut into the common programs folder; Wine
+    // resolves ProgramMenuFolder per user even for a per-machine installation.
+    std::wstring shortcut = ShellFolder(CSIDL_COMMON_PROGRAMS) + L"\\" + kShortcutName;
+    if (FileBytes(shortcut).empty()) shortcut = ShellFolder(CSIDL_PROGRAMS) + L"\\" + kShortcutName;
+    ExpectShortcut(shortcut, dir);
+    // No user's settings are written by a per-machine installation.
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kSettingsKey));
+    EXPECT_TRUE(Contains(install.log, "a per-machine installation leaves the users' settings alone")) << install.log;
+
+    const MsiexecRun uninstall = Msiexec(L"/x " + product.code + L" /qn");
+    ASSERT_EQ(uninstall.exitCode, 0u) << uninstall.log;
+    EXPECT_FALSE(DirectoryExists(dir));
+    EXPECT_TRUE(FileBytes(shortcut).empty());
+    ExpectNoExtensionKeys(HKEY_LOCAL_MACHINE);
+    ExpectNotInstalled(package);
+}
+
+TEST_F(InstallTest, NewerPackageUpgradesInPlaceAndOlderOneIsRefused) {
+    const Package oldPackage = OldPackage();
+    const Package newPackage = NewPackage();
+    const std::wstring dir = InstallDir(false);
+    // The older package is signed by another identity, so new files show.
+    for (const wchar_t* name : kShippedFiles)
+        ASSERT_FALSE(FileBytes(oldPackage.filesDir + L"\\" + name) == FileBytes(newPackage.filesDir + L"\\" + name));
+
+    ConfigureUser("http://tessaly.example/api/", dir + L"\\zinpost.exe");
+    const RegistrySnapshot settings = Settings();
+
+    MsiexecRun run = Msiexec(L"/i " + Quoted(oldPackage.msi) + L" /qn SERVERURL=http://other.example/api/");
+    ASSERT_EQ(run.exitCode, 0u) << run.log;
+    EXPECT_TRUE(Contains(run.log, "the user already has Server http://tessaly.example/api/; left alone")) << run.log;
+    ExpectFilesOf(oldPackage, dir);
+    ExpectInstalled(oldPackage, dir, false);
+
+    run = Msiexec(L"/i " + Quoted(newPackage.msi) + L" /qn SERVERURL=http://other.example/api/");
+    ASSERT_EQ(run.exitCode, 0u) << run.log;
+    ExpectInstalled(newPackage, dir, false);
+    ExpectFilesOf(newPackage, dir);
+    ExpectExtensionKeys(dir, false);
+    ExpectShortcut(ShellFolder(CSIDL_PROGRAMS) + L"\\" + kShortcutName, dir);
+    EXPECT_EQ(Describe(Settings()), Describe(settings));
+    EXPECT_TRUE(Settings() == settings);
+
+    // An older package never replaces a newer installation.
+    run = Msiexec(L"/i " + Quoted(oldPackage.msi) + L" /qn");
+    EXPECT_NE(run.exitCode, 0u);
+    ExpectInstalled(newPackage, dir, false);
+    ExpectFilesOf(newPackage, dir);
+}
+
+}  // namespace

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Runs a Windows test program in a fresh Wine prefix of its own: a copy of
+# the booted template prefix that nothing ever ran in, with its own
+# wineserver, removed afterwards.
+#
+#   in-fresh-prefix.sh PREFIX_TEMPLATE PROGRAM [ARGUMENT...]
+set -uo pipefail
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+template=$1
+shift
+source "$ROOT/scripts/wine-env.sh"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/zinpost-install.XXXXXX")
+export WINEPREFIX="$work/prefix"
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cp -a "$template" "$WINEPREFIX" || exit 1
+wineserver -p
+# The prefix's services start here, away from the test's output.
+wine cmd /c exit >/dev/null 2>&1 || true
+# Wine's background processes inherit standard output: a file, not ctest's pipe.
+wine "$@" >"$work/output" 2>&1 </dev/null
+status=$?
+cat "$work/output"
+exit $status

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# The install tests' fixture, through the release's own installer/package.sh:
+# from one build, the package of the build's version, signed the way a
+# release is signed (a PKCS#12 file and password from the environment; here
+# a CA and certificate of the fixture's own, and a password with blanks and
+# quotes in it), and the package of an older version, signed with the
+# script's throwaway test CA (so its files differ from the newer ones); and
+# the booted Wine prefix that every install scenario copies (made once per
+# build folder, never run in).
+#
+#   make-packages.sh BUILD_DIR PACKAGE_DIR PREFIX_TEMPLATE
+set -euo pipefail
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+build=$1 packages=$2 template=$3
+
+source "$build/installer/package.env"
+IFS=. read -r major minor patch <<<"$PACKAGE_VERSION"
+if [ "$patch" -gt 0 ]; then older="$major.$minor.$((patch - 1))"
+elif [ "$minor" -gt 0 ]; then older="$major.$((minor - 1)).0"
+else older="$((major - 1)).0.0"; fi
+
+rm -rf "$packages"
+mkdir -p "$packages/identity"
+identity="$packages/identity"
+openssl req -x509 -newkey rsa:2048 -sha256 -nodes -days 2 -keyout "$identity/ca.key" -out "$identity/ca.pem" \
+  -subj "/O=KORVANTA/CN=install tests CA" \
+  -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign" 2>/dev/null
+openssl req -new -newkey rsa:2048 -sha256 -nodes -keyout "$identity/sign.key" -out "$identity/sign.csr" \
+  -subj "/O=KORVANTA/CN=install tests code signing" 2>/dev/null
+printf '%s\n' "keyUsage=critical,digitalSignature" "extendedKeyUsage=codeSigning" >"$identity/sign.ext"
+openssl x509 -req -sha256 -days 2 -in "$identity/sign.csr" -CA "$identity/ca.pem" -CAkey "$identity/ca.key" \
+  -CAcreateserial -extfile "$identity/sign.ext" -out "$identity/sign.pem" 2>/dev/null
+password='a "pass" word, with blanks'
+openssl pkcs12 -export -inkey "$identity/sign.key" -in "$identity/sign.pem" -out "$identity/sign.p12" \
+  -passout fd:3 3< <(printf '%s' "$password")
+
+SENDLET_SIGN_PKCS12="$identity/sign.p12" SENDLET_SIGN_PASSWORD=$password SENDLET_SIGN_CAFILE="$identity/ca.pem" \
+  "$ROOT/installer/package.sh" --build "$build" --out "$packages/new" 2>"$packages/new.log" ||
+  { cat "$packages/new.log" >&2; exit 1; }
+cp "$identity/ca.pem" "$packages/new/ca.pem"
+echo "$PACKAGE_VERSION" >"$packages/new/version"
+(unset SENDLET_SIGN_PKCS12; "$ROOT/installer/package.sh" --build "$build" --out "$packages/old" --version "$older") \
+  2>"$packages/old.log" || { cat "$packages/old.log" >&2; exit 1; }
+grep -q 'NOT FOR DISTRIBUTION' "$packages/old.log" || { echo "the test CA was not announced" >&2; exit 1; }
+cp "$packages/old/test-ca.pem" "$packages/old/ca.pem"
+echo "$older" >"$packages/old/version"
+ls -l "$packages"/new/*.msi "$packages"/old/*.msi
+
+"$ROOT/scripts/wine-prefix.sh" "$template"

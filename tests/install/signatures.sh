@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# The signatures of the built packages and of the files they carry, for
+# both identities the packaging script knows (a PKCS#12 file from the
+# environment, its throwaway test CA): each verifies against the CA that
+# signed it, all five of a package carry the same signer, none verifies
+# against another CA, and one byte changed in what is signed makes
+# verification fail. The shipped files carry no debug information, only the
+# link to their symbol file.
+#
+#   signatures.sh PACKAGE_DIR   (as tests/install/make-packages.sh left it)
+set -uo pipefail
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+failures=0
+checked=0
+fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+
+SIGN_WORK=$(mktemp -d)
+trap 'rm -rf "$SIGN_WORK"' EXIT
+source "$ROOT/installer/signing.sh"
+# Another CA of the same make, to show that verification trusts only its own.
+openssl req -x509 -newkey rsa:2048 -nodes -days 1 -keyout "$SIGN_WORK/other.key" -out "$SIGN_WORK/other.pem" \
+  -subj "/O=KORVANTA/CN=Tessaly Sendlet TEST CA - not for distribution" \
+  -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign" 2>/dev/null
+
+# Changes one byte of $1 in what the signature covers: for a PE file the
+# first byte of its code, for the package a text of its string pool.
+change_one_byte() {
+  local file=$1 offset byte
+  if [[ "$file" == *.msi ]]; then
+    offset=$(grep -a -b -o 'KORVANTA' "$file" | head -1 | cut -d: -f1)
+  else
+    offset=$(x86_64-w64-mingw32-objdump -h "$file" | awk '$2 == ".text" { print $6 }')
+    [ -n "$offset" ] && offset=$((16#$offset))
+  fi
+  [ -n "$offset" ] || return 1
+  byte=$(od -An -tu1 -j "$offset" -N1 "$file" | tr -d ' ')
+  printf "\\$(printf '%03o' $(((byte + 1) % 256)))" | dd of="$file" bs=1 seek="$offset" conv=notrunc status=none
+}
+
+check_package_dir() {
+  local dir=$1 ca="$1/ca.pem" msi name file copy identity signed
+  [ -s "$ca" ] || { fail "no CA in $dir"; return; }
+  msi=$(ls "$dir"/TessalySendlet-*.msi)
+  signed=("$msi")
+  for name in zinpost.exe zinpostresult.dll ZinExt.dll SetupActions.dll; do signed+=("$dir/files/$name"); done
+  identity=$(signer_fingerprint "$msi")
+  [ -n "$identity" ] || fail "no signer in $msi"
+
+  for file in "${signed[@]}"; do
+    name=$(basename "$file")
+    SIGN_CAFILE=$ca
+    verify_file "$file" 2>/dev/null || fail "$name does not verify against its CA ($dir)"
+    [ "$(signer_fingerprint "$file")" = "$identity" ] || fail "$name has another signer than the package ($dir)"
+    SIGN_CAFILE="$SIGN_WORK/other.pem"
+    verify_file "$file" 2>/dev/null && fail "$name verifies against a CA that did not sign it ($dir)"
+
+    copy="$SIGN_WORK/changed-$name"
+    cp "$file" "$copy"
+    if ! change_one_byte "$copy"; then
+      fail "$name: nothing found to change"
+    else
+      cmp -s "$file" "$copy" && fail "$name: the change did not happen"
+      SIGN_CAFILE=$ca
+      verify_file "$copy" 2>/dev/null && fail "$name verifies with a byte changed ($dir)"
+    fi
+    checked=$((checked + 1))
+  done
+
+  for name in zinpost.exe zinpostresult.dll ZinExt.dll SetupActions.dll; do
+    file="$dir/files/$name"
+    x86_64-w64-mingw32-objdump -h "$file" | grep -q ' \.debug_' && fail "$name still carries debug information"
+    grep -aq "$name.debug" "$file" || fail "$name does not link to $name.debug"
+    [ -s "$file.debug" ] || fail "no symbol file $name.debug ($dir)"
+  done
+}
+
+check_package_dir "$1/new"
+check_package_dir "$1/old"
+if [ "$failures" -eq 0 ]; then
+  echo "$checked signed files verified; 0 failed"
+else
+  echo "$failures failed"
+  exit 1
+fi
