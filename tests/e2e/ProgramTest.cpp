@@ -169,31 +169,6 @@ TEST_F(ProgramTest, CancelDuringTheSecondTransferStopsTheRun) {
     EXPECT_EQ(stored.count("one.txt"), 1u);
 }
 
-TEST_F(ProgramTest, ClosingDuringATransferEndsWithoutTheResult) {
-    SaveSettings();  // results on: closing shows none all the same
-    server->Script("uploadContentFile.json", R"([{"read_rate": 1000000}])");
-    ZinpostProcess program({MakeFile(L"big.bin", std::string(24 * 1024 * 1024, 'y'))});
-    HWND main = program.MainWindow();
-    ASSERT_TRUE(main);
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            DWORD_PTR position = 0;
-            SendMessageTimeoutW(GetDlgItem(main, 1016), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &position);
-            return position > 0;
-        },
-        kRunTimeoutMs));
-    PostMessageW(main, WM_CLOSE, 0, 0);
-    bool resultShown = false;
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            resultShown = resultShown || program.ResultWindow(0);
-            return !program.Running();
-        },
-        60000));
-    EXPECT_FALSE(resultShown);
-    EXPECT_TRUE(Stored().empty());
-}
-
 TEST_F(ProgramTest, MissingResultLibraryShowsTheSystemTextAndEndsNormally) {
     SaveSettings();
     // The program alone in a folder: no zinpostresult.dll beside it.

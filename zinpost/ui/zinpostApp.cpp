@@ -7,6 +7,7 @@
 #include "zinpost/ui/zinpostDlg.h"
 
 #include "framework/MessageBox.h"
+#include "framework/Sync.h"
 #include "framework/Text.h"
 
 #include <commctrl.h>
@@ -17,6 +18,8 @@ namespace {
 // Constructed before the entry point, so the settings record exists before
 // any window; destroyed after every process-wide object created on first use.
 CzinpostApp theApp;
+// How long the exit waits for workers that are about to end by themselves.
+constexpr DWORD kWorkerGraceMs = 2000;
 }  // namespace
 
 CzinpostApp& TheApp() { return theApp; }
@@ -53,12 +56,17 @@ int CzinpostApp::InitInstance() {
     LOG_WRITE(1, "zinpost nResponse ----[%d]", static_cast<int>(response));
     LOG_WRITE(1, "zinpost endend ----");
     m_hMainWnd = nullptr;
-    CThreadAgent* agent = CThreadAgent::GetInstance();
-    if (agent && agent->UploadRunning()) {
-        // The close gave up waiting for the run: its window object stays for
-        // it until the process ends, and the session is not pulled away.
-        LOG_WRITE(1, "zinpost: upload still running at exit");
-        dlg.release();
+    // The close may give up waiting for a worker (a run that converts or
+    // logs in, a login held in the proxy credential dialog, a folder
+    // refresh). It still uses the window object, the session, the thread
+    // agent and the PDF gate, so none of them may be destroyed under it.
+    // A worker that is ending anyway (a cancelled transfer logging out) gets
+    // a moment; then the process ends at once and takes the others with it.
+    const ULONGLONG grace = GetTickCount64() + kWorkerGraceMs;
+    while (fw::RunningWorkerThreads() > 0 && GetTickCount64() < grace) Sleep(10);
+    if (const int workers = fw::RunningWorkerThreads(); workers > 0) {
+        LOG_WRITE(1, "zinpost: %d worker(s) still running at exit", workers);
+        ExitProcess(0);
     }
     dlg.reset();  // the window's destructor logs the shared session out once more
     WSACleanup();
