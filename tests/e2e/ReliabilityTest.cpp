@@ -1,8 +1,10 @@
 // The program's promises under stress, end to end: closing the window in
 // every state ends the process cleanly without pulling objects from under a
-// worker.
+// worker; libraries planted in the current folder or beside the files are
+// not loaded; the diagnostic build's log holds no secret.
 #include "tests/e2e/ProgramFixture.h"
 
+#include "zinpost/engine/TextEncoding.h"
 #include "tests/support/WindowDriver.h"
 
 #include <commctrl.h>
@@ -159,5 +161,104 @@ INSTANTIATE_TEST_SUITE_P(States, ClosingTest,
                              default: return std::string("SlowConversion");
                              }
                          });
+
+// --- Libraries planted where nothing may be loaded from ---
+
+const wchar_t* const kPlantedNames[] = {L"zinpostresult.dll", L"Quillmorph.dll"};
+
+// Copies of the announcing library under the names the program loads.
+void Plant(const TempDir& folder) {
+    const std::wstring planted =
+        UnixPathForWindows(EnvironmentVariable("ZINPOST_BINARY_DIR") + "/tests/support/planted_library.dll");
+    for (const wchar_t* name : kPlantedNames)
+        ASSERT_TRUE(CopyFileW(planted.c_str(), folder.File(name).c_str(), FALSE)) << fw::WideToUtf8(planted);
+}
+
+std::vector<std::wstring> LoadedMarkers(const TempDir& folder) {
+    std::vector<std::wstring> loaded;
+    for (const wchar_t* name : kPlantedNames)
+        if (FileExists(folder.File(std::wstring(name) + L".loaded"))) loaded.push_back(folder.File(name));
+    return loaded;
+}
+
+TEST_F(ConversionTest, PlantedLibrariesAreNotLoaded) {
+    SaveSettings();
+    // The program alone in its folder: the result library and the converter
+    // exist only in the current folder and beside the files.
+    TempDir programFolder, current;
+    const std::wstring program = programFolder.File(L"zinpost.exe");
+    ASSERT_TRUE(CopyFileW(ZinpostPath().c_str(), program.c_str(), FALSE));
+    Plant(current);
+    Plant(dir);
+    const std::wstring document = MakeFile(L"報告書.docx", "a Word document");
+    const std::wstring memo = MakeFile(L"memo.txt", "memo");
+    {
+        CurrentDirectory here(current.Path());  // the program inherits it
+        ZinpostProcess run({document, memo}, false, {}, program);
+        // No result library: the system's text for a module not found.
+        HWND box = nullptr;
+        ASSERT_TRUE(WaitFor([&] { return (box = run.WaitForMessageBox(0)) != nullptr || !run.Running(); },
+                            kRunTimeoutMs));
+        ASSERT_TRUE(box) << "no message box; loaded: " << LoadedMarkers(current).size() << " "
+                         << LoadedMarkers(dir).size();
+        EXPECT_EQ(MessageBoxText(box), fw::SystemErrorTextW(ERROR_MOD_NOT_FOUND).substr(0, MessageBoxText(box).size()));
+        PressButton(box, IDOK);
+        EXPECT_EQ(run.WaitForExit(30000), 0u);
+    }
+    EXPECT_TRUE(LoadedMarkers(current).empty());
+    EXPECT_TRUE(LoadedMarkers(dir).empty());
+    // No converter: the document went as it is.
+    const auto stored = Stored();
+    EXPECT_EQ(stored.count(u8"報告書.docx"), 1u);
+    EXPECT_EQ(stored.count("memo.txt"), 1u);
+}
+
+// --- No secret in the diagnostic build's log ---
+
+std::wstring DiagnosticProgram() {
+    return UnixPathForWindows(EnvironmentVariable("ZINPOST_BINARY_DIR") + "/tests/e2e/diagnostic/zinpost.exe");
+}
+
+TEST_F(ProgramTest, DiagnosticLogHoldsNoSecret) {
+    const std::string password = "Himitsu-パス&4x";  // CP932, as stored
+    settings.Password = password;
+    SaveSettings();
+    const std::string passwordUtf8 = fw::WideToUtf8(fw::AnsiToWide(password));
+    server->SetAccounts({{"tester", passwordUtf8}});
+    const std::string deviceKey = MakeDeviceKey();
+    const std::vector<std::string> secrets = {password, UrlEncode(password), passwordUtf8, deviceKey, kDeviceName};
+    // A server that hands every secret back in every answer, the group
+    // titles of its listing included.
+    std::string echo;
+    for (const std::string& secret : {passwordUtf8, UrlEncode(password), deviceKey, std::string(kDeviceName)})
+        echo += secret + " ";
+    const std::string ok = R"("result": {"success": true, "errno": 0}, "echo": )" + JsonText(echo);
+    for (const char* endpoint : {"authUserLogin", "authUserLogout", "uploadContentFile.json"})
+        server->Script(endpoint, "[{\"json\": {" + ok + "}, \"forever\": true}]");
+    server->Script("manageContentGroups.json",
+                   "[{\"json\": {" + ok + R"(, "content_groups": [{"content_group_id": 3, )" +
+                       R"("parent_content_group_id": null, "title_ja": )" + JsonText(echo) + "}]}, \"forever\": true}]");
+
+    TempDir current;
+    {
+        CurrentDirectory here(current.Path());  // log.csv lands here
+        ZinpostProcess program({MakeFile(L"a.txt", "alpha"), MakeFile(L"b.txt", "beta")}, false, {},
+                               DiagnosticProgram());
+        HWND result = program.ResultWindow(kRunTimeoutMs);
+        ASSERT_TRUE(result);
+        EXPECT_EQ(ControlText(result, kResultSummary), L"成功：2  失敗：0");
+        PressButton(result, IDOK);
+        EXPECT_EQ(program.WaitForExit(30000), 0u);
+    }
+    const std::string log = ReadFileBytes(current.File(L"log.csv"));
+    // The diagnostic build wrote its lines, the answers' among them.
+    ASSERT_NE(log.find("LOGIN: process start"), std::string::npos);
+    ASSERT_NE(log.find("Upload: Response="), std::string::npos);
+    for (const std::string& secret : secrets) {
+        if (!secret.empty()) {
+            EXPECT_EQ(log.find(secret), std::string::npos) << secret;
+        }
+    }
+}
 
 }  // namespace

@@ -17,6 +17,11 @@ struct LogCallSite {
 };
 LogCallSite MakeLogCallSite(const char* prettyFunction, const char* file, int line);
 
+// A text that must never reach the log file (a password, the device key):
+// every written line has it masked, whatever the statement or the server
+// put into it. Empty texts are ignored.
+void AddLogSecret(const std::string& secret);
+
 // Formats the message and the record text and hands the line to WriteLog.
 void LogRecord(const LogCallSite& site, int level, const char* format, ...) __attribute__((format(gnu_printf, 3, 4)));
 

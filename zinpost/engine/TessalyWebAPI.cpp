@@ -105,6 +105,13 @@ int CTessalyWebAPI::AuthUserLogin(InternetSessionHolder& session, std::string* m
                                                                   url.IsSecure() ? INTERNET_FLAG_SECURE : 0);
                 // Computed once per login, never stored.
                 const std::string deviceKey = MakeDeviceKey();
+                // Whatever a trace or the server's answer holds, these never
+                // reach the log: the password as typed, as sent and as UTF-8.
+                AddLogSecret(settings->Password);
+                AddLogSecret(UrlEncode(settings->Password));
+                AddLogSecret(fw::WideToUtf8(fw::AnsiToWide(settings->Password)));
+                AddLogSecret(deviceKey);
+                AddLogSecret(kDeviceName);
                 const std::string form = LoginForm(*settings, deviceKey, false);
                 request = SendLogin(*connection, url, form);
                 LOG_WRITE(2, "Login : SendData=%s", LoginForm(*settings, deviceKey, true).c_str());
