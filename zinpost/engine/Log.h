@@ -32,9 +32,12 @@ void WriteLog(int level, std::string message);
 // The date-and-time column: "YYYY/MM/DD,hh:mm:ss.mmm,".
 std::string FormatLogTimestamp(const SYSTEMTIME& time);
 
+// The call-site record is made on the first run of the statement and never
+// destroyed: the destructors of process-wide objects log at exit, after
+// records made later than those objects would have gone.
 #define LOG_WRITE(level, ...)                                                              \
     do {                                                                                   \
-        static const LogCallSite logCallSite_ =                                            \
-            MakeLogCallSite(__PRETTY_FUNCTION__, __FILE__, __LINE__);                      \
+        static const LogCallSite& logCallSite_ =                                           \
+            *new LogCallSite(MakeLogCallSite(__PRETTY_FUNCTION__, __FILE__, __LINE__));    \
         LogRecord(logCallSite_, (level), __VA_ARGS__);                                     \
     } while (0)

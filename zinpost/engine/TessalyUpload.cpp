@@ -24,8 +24,8 @@
 // the lines of its helpers below.
 #define UPLOAD_LOG(level, ...)                                                             \
     do {                                                                                   \
-        static const LogCallSite logCallSite_ =                                            \
-            MakeLogCallSite("CTessalyWebAPI::UploadContentFile", __FILE__, __LINE__);      \
+        static const LogCallSite& logCallSite_ = /* never destroyed, as in LOG_WRITE */     \
+            *new LogCallSite(MakeLogCallSite("CTessalyWebAPI::UploadContentFile", __FILE__, __LINE__)); \
         LogRecord(logCallSite_, (level), __VA_ARGS__);                                     \
     } while (0)
 
