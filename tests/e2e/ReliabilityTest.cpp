@@ -1,13 +1,20 @@
-// The program's promises under stress, end to end: closing the window in
-// every state ends the process cleanly without pulling objects from under a
-// worker; libraries planted in the current folder or beside the files are
-// not loaded; the diagnostic build's log holds no secret.
+// The program's promises under stress, end to end: a hundred files against
+// a server that fails from a fixed seed lose nothing and report every
+// failure with its reason; closing the window in every state ends the
+// process cleanly without pulling objects from under a worker; libraries
+// planted in the current folder or beside the files are not loaded; the
+// diagnostic build's log holds no secret.
 #include "tests/e2e/ProgramFixture.h"
 
 #include "zinpost/engine/TextEncoding.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/Sha256.h"
 #include "tests/support/WindowDriver.h"
 
 #include <commctrl.h>
+
+#include <cstdio>
+#include <random>
 
 using namespace testing_support;
 
@@ -259,6 +266,241 @@ TEST_F(ProgramTest, DiagnosticLogHoldsNoSecret) {
             EXPECT_EQ(log.find(secret), std::string::npos) << secret;
         }
     }
+}
+
+// --- A seeded fault soak ---
+
+// Child: holds a file open without sharing (as another program would) until
+// the named event is set.
+int HoldLocked(const std::vector<std::wstring>& args) {
+    if (args.size() != 2) return 2;
+    fw::UniqueFile file(CreateFileW(args[0].c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    fw::UniqueKernelHandle release(OpenEventW(SYNCHRONIZE, FALSE, args[1].c_str()));
+    if (!file || !release) return 3;
+    return WaitForSingleObject(release.get(), 600000) == WAIT_OBJECT_0 ? 0 : 4;
+}
+TEST_CHILD(hold_locked, HoldLocked);
+
+constexpr unsigned kSoakSeed = 20240615;
+constexpr int kSoakFiles = 100;
+constexpr int kDeletedFile = 96;  // deleted once the run is under way, before its turn
+constexpr int kLockedFile = 50;   // held open without sharing by another process
+constexpr DWORD kSoakTimeoutMs = 600000;
+constexpr int kInjectedErrnos[] = {14, 9, 13, 12};
+
+const char kSendFailedText[] = " ファイルの送信に失敗しました。(Exc:";
+std::string LoginRefusedText() {
+    return "ログインできませんでした。\n"
+           "ログイン制限されています。一定時間内のログイン回数が多いため、管理サーバーにより制限されています。"
+           "しばらくしてから再度試して下さい。";
+}
+// The server's messages of the error numbers the soak injects.
+std::string ServerMessage(int code) {
+    switch (code) {
+    case 9: return "コンテンツが見つかりません。更新ボタンを押して最新情報を取得してください。";
+    case 12: return "閲覧権限がありません。更新ボタンを押して最新情報を取得してください。";
+    case 13: return "権限がありません。サーバー管理者に確認してください。";
+    default: return "アップロード先の容量不足が発生しています。不要なファイルを削除して、空き容量を増やして下さい。";
+    }
+}
+std::string StatusMessage(int status) {
+    return fw::Format(
+        "正しいURLが入力されているか確認して下さい。管理サーバがダウンしている場合もあります。(StatusCode %d)",
+        status);
+}
+
+// The file an upload request carried, from the multipart head at the start
+// of its body (UTF-8); "" when the body did not get that far.
+std::string UploadedName(const picojson::value& record) {
+    const std::string head = DecodeBase64(RecordString(record, "body_head_b64"));
+    const std::string key = "filename=\"";
+    const size_t at = head.find(key);
+    if (at == std::string::npos) return std::string();
+    const size_t end = head.find('"', at + key.size());
+    return end == std::string::npos ? std::string() : head.substr(at + key.size(), end - at - key.size());
+}
+
+// Whether a record's script step (null when none shaped it) has `key`.
+bool Has(const picojson::value& step, const char* key) { return step.is<picojson::object>() && step.contains(key); }
+
+const picojson::value& StepOf(const picojson::value& record) {
+    static const picojson::value none;
+    const picojson::value& script = record.get("script");
+    return script.is<picojson::object>() ? script.get("step") : none;
+}
+
+TEST_F(ProgramTest, SeededFaultSoakLosesNothingAndReportsEveryFailure) {
+    std::mt19937 random(kSoakSeed);
+    const auto uniform = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+
+    // A hundred files of mixed sizes, Japanese names and their digests.
+    const int sizes[] = {0, 1, 10239, 10240, 10241};
+    std::vector<std::wstring> files;
+    std::vector<std::string> digests;
+    for (int i = 0; i < kSoakFiles; ++i) {
+        const int size = i < 5 ? sizes[i] : uniform(0, 9) < 8 ? uniform(0, 200 * 1024) : uniform(200 * 1024, 3 << 20);
+        std::string bytes(static_cast<size_t>(size), '\0');
+        for (char& c : bytes) c = static_cast<char>(random());
+        const wchar_t* kinds[] = {L"報告書", L"議事録", L"見積書 最終", L"データ"};
+        const wchar_t* extensions[] = {L".txt", L".bin", L".csv", L".pdf"};
+        files.push_back(MakeFile((i < 10 ? L"0" : L"") + std::to_wstring(i) + L"_" + kinds[i % 4] + extensions[(i / 4) % 4],
+                                 bytes));
+        digests.push_back(Sha256::OfBytes(bytes));
+    }
+
+    // Faults from the seed: per upload attempt cuts mid-body, 500s, error
+    // numbers and delays among normal answers; one refused login.
+    std::string steps = "[";
+    for (int i = 0; i < 140; ++i) {
+        const int roll = uniform(0, 99);
+        std::string step;
+        // Somewhere in the middle one file meets a cut on every attempt.
+        if (i >= 60 && i < 64) step = fw::Format(R"({"cut_after": %d})", uniform(1024, 8192));
+        else if (roll < 62) step = R"({"pass": true})";
+        else if (roll < 74)
+            step = fw::Format(R"({"cut_after": %d, "cut_mode": "%s"})", uniform(1024, 150000), uniform(0, 1) ? "reset" : "close");
+        else if (roll < 80) step = R"({"status": 500})";
+        else if (roll < 88) step = fw::Format(R"({"errno": %d})", kInjectedErrnos[uniform(0, 3)]);
+        else step = fw::Format(R"({"delay_ms": %d})", uniform(100, 1500));
+        steps += (i ? ", " : "") + step;
+    }
+    server->Script("uploadContentFile.json", steps + "]");
+    server->Script("authUserLogin", fw::Format(R"([{"pass": true, "times": %d}, {"errno": 10}])", uniform(15, 40)));
+
+    // Another program holds one file.
+    const std::wstring releaseName = L"zinpost-soak-release-" + std::to_wstring(GetCurrentProcessId());
+    fw::UniqueKernelHandle release(CreateEventW(nullptr, TRUE, FALSE, releaseName.c_str()));
+    fw::UniqueKernelHandle holder = StartChild("hold_locked", {files[kLockedFile], releaseName});
+    ASSERT_TRUE(holder);
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            fw::UniqueFile probe(CreateFileW(files[kLockedFile].c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            return !probe && GetLastError() == ERROR_SHARING_VIOLATION;
+        },
+        30000));
+
+    settings.DisplayResult = 1;
+    SaveSettings();
+    const int since = server->LastSequence();
+    ZinpostProcess program(files);
+    HWND main = program.MainWindow();
+    ASSERT_TRUE(main);
+    // Under way, and not yet at the file that goes away now.
+    ASSERT_TRUE(WaitFor([&] { return ControlText(main, 1018).rfind(L"登録中(", 0) == 0; }, kRunTimeoutMs));
+    ASSERT_TRUE(DeleteFileW(files[kDeletedFile].c_str()));
+    HWND result = program.ResultWindow(kSoakTimeoutMs);
+    ASSERT_TRUE(result);
+    const std::wstring detail = ControlText(result, kResultDetail);
+    const std::wstring summary = ControlText(result, kResultSummary);
+    PressButton(result, IDOK);
+    EXPECT_EQ(program.WaitForExit(30000), 0u);
+    SetEvent(release.get());
+    EXPECT_EQ(WaitChild(holder), 0u);
+
+    // What the server did, attempt by attempt, per file.
+    std::map<std::string, std::vector<picojson::value>> attempts;
+    std::map<std::string, int> faults;
+    int uploadRequests = 0;
+    for (const picojson::value& record : server->Requests("", since)) {
+        const std::string endpoint = RecordString(record, "endpoint");
+        const picojson::value& step = StepOf(record);
+        if (endpoint == "authUserLogin" && Has(step, "errno")) ++faults["refused login"];
+        if (endpoint != "uploadContentFile.json") continue;
+        ++uploadRequests;
+        for (const char* kind : {"cut_after", "status", "errno", "delay_ms"})
+            if (Has(step, kind)) ++faults[kind];
+        const std::string name = UploadedName(record);
+        EXPECT_FALSE(name.empty()) << "an upload that names no file";
+        attempts[name].push_back(record);
+    }
+    const auto stored = Stored();
+    const int retries = uploadRequests - static_cast<int>(attempts.size());
+
+    // Every file: stored byte for byte and listed as sent, or listed with the
+    // reason its last attempt gives, and not stored.
+    const std::wstring head = L"登録先：「開発部」\r\n";
+    ASSERT_EQ(detail.rfind(head, 0), 0u) << Utf8(detail);
+    size_t at = head.size();
+    int sent = 0, failed = 0;
+    std::map<std::string, int> reasons;
+    for (int i = 0; i < kSoakFiles; ++i) {
+        SCOPED_TRACE(Utf8(files[i]));
+        const std::wstring next = i + 1 < kSoakFiles ? files[i + 1] : std::wstring();
+        const std::wstring ok = L"○：" + files[i] + L"\r\n";
+        const std::string name = Utf8(files[i].substr(dir.Path().size() + 1));
+        static const std::vector<picojson::value> none;
+        const std::vector<picojson::value>& tries = attempts.count(name) ? attempts.at(name) : none;
+        if (detail.compare(at, ok.size(), ok) == 0) {
+            ++sent;
+            at += ok.size();
+            ASSERT_EQ(stored.count(name), 1u);
+            EXPECT_EQ(stored.at(name), digests[i]);
+            ASSERT_FALSE(tries.empty());
+            const picojson::value& last = StepOf(tries.back());
+            EXPECT_FALSE(Has(last, "errno") || Has(last, "status") || Has(last, "cut_after"));
+            continue;
+        }
+        ++failed;
+        const std::wstring bad = L"×：" + files[i] + L" (";
+        ASSERT_EQ(detail.compare(at, bad.size(), bad), 0) << Utf8(detail.substr(at, 300));
+        // The reason runs to the ")" before the next file's line (it may hold line breaks itself).
+        const size_t end = next.empty() ? detail.rfind(L")\r\n")
+                                        : std::min(detail.find(L")\r\n○：" + next, at), detail.find(L")\r\n×：" + next, at));
+        ASSERT_NE(end, std::wstring::npos);
+        const std::string reason = fw::WideToAnsi(detail.substr(at + bad.size(), end - at - bad.size()));
+        at = end + 3;
+        EXPECT_EQ(stored.count(name), 0u) << "stored, but listed as failed";
+        if (tries.empty()) {
+            // Never sent: the files that could not be read, and the refused login.
+            if (i == kDeletedFile || i == kLockedFile) {
+                EXPECT_EQ(reason.rfind("OpenError ", 0), 0u) << reason;
+                ++reasons[i == kDeletedFile ? "deleted" : "locked"];
+            } else {
+                EXPECT_EQ(reason, LoginRefusedText());
+                ++reasons["login refused"];
+            }
+            continue;
+        }
+        const picojson::value& last = StepOf(tries.back());
+        if (Has(last, "errno")) {
+            EXPECT_EQ(reason, ServerMessage(static_cast<int>(last.get("errno").get<double>())));
+            ++reasons["server error"];
+        } else if (Has(last, "status")) {
+            EXPECT_EQ(reason, StatusMessage(500));
+            ++reasons["status 500"];
+        } else {
+            EXPECT_EQ(tries.size(), 4u);
+            EXPECT_TRUE(Has(last, "cut_after"));
+            EXPECT_EQ(reason.rfind(kSendFailedText, 0), 0u) << reason;
+            ++reasons["four cuts"];
+        }
+    }
+    EXPECT_EQ(at, detail.size());
+    EXPECT_EQ(summary, L"成功：" + std::to_wstring(sent) + L"  失敗：" + std::to_wstring(failed));
+    EXPECT_EQ(static_cast<int>(stored.size()), sent);
+    EXPECT_EQ(reasons["deleted"], 1);
+    EXPECT_EQ(reasons["locked"], 1);
+    EXPECT_EQ(reasons["login refused"], 1);
+    EXPECT_GE(reasons["four cuts"], 1);
+    // Every cut was followed by another attempt, but the fourth of a file.
+    EXPECT_EQ(retries, faults["cut_after"] - reasons["four cuts"]);
+
+    // No file on disk changed; the deleted one stays deleted.
+    for (int i = 0; i < kSoakFiles; ++i) {
+        if (i == kDeletedFile)
+            EXPECT_FALSE(FileExists(files[i]));
+        else
+            EXPECT_EQ(Sha256::OfFile(files[i]), digests[i]) << Utf8(files[i]);
+    }
+
+    std::printf("soak (seed %u): %d files, %d stored, %d failed (", kSoakSeed, kSoakFiles, sent, failed);
+    for (const auto& [reason, count] : reasons) std::printf(" %s %d", reason.c_str(), count);
+    std::printf(" ); faults injected: cut %d, status 500 %d, errno %d, delay %d, refused login %d; "
+                "%d upload requests, %d retries\n",
+                faults["cut_after"], faults["status"], faults["errno"], faults["delay_ms"], faults["refused login"],
+                uploadRequests, retries);
 }
 
 }  // namespace
