@@ -57,7 +57,8 @@ void ConfirmCredentials(HWND dialog) {
             return TRUE;
         },
         reinterpret_cast<LPARAM>(&edits));
-    for (HWND edit : edits) SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"proxy"), SMTO_ABORTIFHUNG, 2000, nullptr);
+    for (HWND edit : edits)
+        SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"proxy"), SMTO_ABORTIFHUNG, 2000, nullptr);
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
 }
 
@@ -344,8 +345,8 @@ TEST_F(ProgramTest, SeededFaultSoakLosesNothingAndReportsEveryFailure) {
         for (char& c : bytes) c = static_cast<char>(random());
         const wchar_t* kinds[] = {L"報告書", L"議事録", L"見積書 最終", L"データ"};
         const wchar_t* extensions[] = {L".txt", L".bin", L".csv", L".pdf"};
-        files.push_back(MakeFile((i < 10 ? L"0" : L"") + std::to_wstring(i) + L"_" + kinds[i % 4] + extensions[(i / 4) % 4],
-                                 bytes));
+        const std::wstring name = (i < 10 ? L"0" : L"") + std::to_wstring(i) + L"_" + kinds[i % 4];
+        files.push_back(MakeFile(name + extensions[(i / 4) % 4], bytes));
         digests.push_back(Sha256::OfBytes(bytes));
     }
 
@@ -359,7 +360,8 @@ TEST_F(ProgramTest, SeededFaultSoakLosesNothingAndReportsEveryFailure) {
         if (i >= 60 && i < 64) step = fw::Format(R"({"cut_after": %d})", uniform(1024, 8192));
         else if (roll < 62) step = R"({"pass": true})";
         else if (roll < 74)
-            step = fw::Format(R"({"cut_after": %d, "cut_mode": "%s"})", uniform(1024, 150000), uniform(0, 1) ? "reset" : "close");
+            step = fw::Format(R"({"cut_after": %d, "cut_mode": "%s"})", uniform(1024, 150000),
+                              uniform(0, 1) ? "reset" : "close");
         else if (roll < 80) step = R"({"status": 500})";
         else if (roll < 88) step = fw::Format(R"({"errno": %d})", kInjectedErrnos[uniform(0, 3)]);
         else step = fw::Format(R"({"delay_ms": %d})", uniform(100, 1500));
@@ -375,8 +377,9 @@ TEST_F(ProgramTest, SeededFaultSoakLosesNothingAndReportsEveryFailure) {
     ASSERT_TRUE(holder);
     ASSERT_TRUE(WaitFor(
         [&] {
-            fw::UniqueFile probe(CreateFileW(files[kLockedFile].c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            fw::UniqueFile probe(CreateFileW(files[kLockedFile].c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
             return !probe && GetLastError() == ERROR_SHARING_VIOLATION;
         },
         30000));
