@@ -27,6 +27,7 @@ const char kLogoutHeading[] = "ログアウトが失敗しました。\n";
 const char kNoResponseData[] = "レスポンスデータがありません。";             // 107
 const char kParseFailed[] = "レスポンスデータの解析に失敗しました。";       // 108
 const char kFolderInfoUnavailable[] = "フォルダー情報が取得できません。";  // 117
+const char kNoFolderInfo[] = "フォルダー情報がありません。";                // 119
 const char kCancelled[] = "アップロードをキャンセルしました。";             // 147
 const char kSendFailed[] = " ファイルの送信に失敗しました。(Exc:";          // 166, as the upload words it
 const char kErrno6Text[] = "URL、ユーザー名、パスワードが正しいか、確認して下さい。";
@@ -57,6 +58,7 @@ enum class Outcome {
     Timeout,      // the read limit: ERROR_INTERNET_TIMEOUT
     Transport,    // a wait ran out or the connection broke: the operation's network text
     Cancelled,    // 147 (upload only)
+    NoFolder,     // 119: a listing without a top-level group (listing only)
 };
 
 struct HostileAnswer {
@@ -204,6 +206,23 @@ std::vector<HostileAnswer> Corpus(Endpoint e) {
     }
     if (e == Endpoint::Upload) add("cancel while the answer trickles", "{\"answer_rate\": 1}", Outcome::Cancelled);
 
+    if (e == Endpoint::Listing) {
+        // Group lists and group fields of the wrong types.
+        const std::string ok = "{\"result\": {\"success\": true}, \"content_groups\": ";
+        for (const char* groups : {"{}", "\"groups\"", "null", "7", "[1, \"a\", null, [], true]"})
+            add(std::string("groups ") + groups, BodyStep(ok + groups + "}"), Outcome::NoFolder);
+        // A title of any type is listed by its text; one of NUL alone is empty and is not.
+        const std::pair<const char*, bool> titles[] = {
+            {"{}", true}, {"[]", true}, {"12", true}, {"true", true}, {"\"\\u0000\"", false}};
+        for (const auto& [title, listed] : titles)
+            add(std::string("title ") + title,
+                BodyStep(ok + "[{\"content_group_id\": [], \"parent_content_group_id\": null, \"title_ja\": " + title +
+                         ", \"type\": {}}]}"),
+                listed ? Outcome::Accepted : Outcome::NoFolder);
+        add("parent of a wrong type", BodyStep(ok + "[{\"parent_content_group_id\": {}, \"title_ja\": \"A\"}]}"),
+            Outcome::NoFolder);
+    }
+
     for (int status : {500, 404, 503, 201})
         add("status " + std::to_string(status),
             "{\"status\": " + std::to_string(status) + ", \"json\": " + accepted + "}", Outcome::Status, status);
@@ -316,6 +335,9 @@ protected:
             break;
         case Outcome::Cancelled:
             EXPECT_EQ(r.text, kCancelled);
+            break;
+        case Outcome::NoFolder:
+            EXPECT_EQ(r.text, kNoFolderInfo);
             break;
         case Outcome::Timeout:
         case Outcome::Transport: {
