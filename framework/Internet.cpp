@@ -146,6 +146,12 @@ DWORD HttpRequest::Read(void* buffer, DWORD size) {
     return read;
 }
 
+DWORD HttpRequest::DataAvailable() {
+    DWORD available = 0;
+    Check(InternetQueryDataAvailable(m_handle.get(), &available, 0, 0));
+    return available;
+}
+
 DWORD HttpRequest::ErrorDialog(HWND owner, DWORD error, DWORD flags) {
     return InternetErrorDlg(owner, m_handle.get(), error, flags, nullptr);
 }

@@ -81,8 +81,12 @@ public:
 
     // The answer's HTTP status code.
     DWORD StatusCode() const;
-    // Reads at most `size` bytes of the answer body; 0 at its end.
+    // Reads at most `size` bytes of the answer body; 0 at its end. Waits
+    // until `size` bytes have come or the body has ended.
     DWORD Read(void* buffer, DWORD size);
+    // Waits until more of the answer body has come (or the body has ended)
+    // and tells how many bytes can be read at once; 0 at its end.
+    DWORD DataAvailable();
 
     // InternetErrorDlg for this request (for example the credential dialog
     // after a 407); returns what the dialog returned. Not a failure itself.

@@ -49,18 +49,30 @@ struct StartRecord {
     void* param;
 };
 
+std::atomic<int> g_runningWorkers{0};
+
 unsigned __stdcall ThreadEntry(void* raw) {
     std::unique_ptr<StartRecord> start(static_cast<StartRecord*>(raw));
+    struct Running {
+        ~Running() { --g_runningWorkers; }
+    } running;
     return start->function(start->param);
 }
 }  // namespace
+
+int RunningWorkerThreads() { return g_runningWorkers.load(); }
 
 std::shared_ptr<WorkerThread> BeginWorkerThread(ThreadFunction function, void* param, int priority) {
     auto start = std::make_unique<StartRecord>(StartRecord{function, param});
     auto thread = std::make_shared<WorkerThread>();
     unsigned id = 0;
+    // Counted from here: a thread counts as running until its function returns.
+    ++g_runningWorkers;
     const uintptr_t h = _beginthreadex(nullptr, 0, ThreadEntry, start.get(), CREATE_SUSPENDED, &id);
-    if (!h) return nullptr;
+    if (!h) {
+        --g_runningWorkers;
+        return nullptr;
+    }
     start.release();  // now owned by the thread
     thread->handle.reset(reinterpret_cast<HANDLE>(h));
     thread->id = id;

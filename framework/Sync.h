@@ -62,5 +62,7 @@ using ThreadFunction = unsigned (*)(void* param);
 // Starts `function(param)` at once with the default stack; null on failure.
 std::shared_ptr<WorkerThread> BeginWorkerThread(ThreadFunction function, void* param,
                                                 int priority = THREAD_PRIORITY_NORMAL);
+// Worker threads started above whose function has not returned yet.
+int RunningWorkerThreads();
 
 }  // namespace fw

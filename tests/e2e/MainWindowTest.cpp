@@ -11,6 +11,7 @@
 
 #include "framework/Text.h"
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
@@ -230,11 +231,15 @@ TEST_F(MainWindowTest, TopMostToggleIsStored) {
 
 TEST_F(MainWindowTest, EscapeDoesNotCloseTheWindow) {
     HWND button = GetDlgItem(window->Hwnd(), IDC_SETTING_BUTTON);
+    HWND progress = GetDlgItem(window->Hwnd(), IDC_UPLOAD_PROGRESS);
     PostMessageW(button, WM_KEYDOWN, VK_ESCAPE, 0);
     PostMessageW(button, WM_KEYUP, VK_ESCAPE, 0);
-    // A message sent after the keys is handled after them.
-    SendMessageW(window->Hwnd(), WM_NULL, 0, 0);
-    Sleep(100);
+    // Posted messages of one thread are handled in order (a sent one would
+    // overtake them): once the hidden progress bar has taken the position
+    // posted after the keys, the keys have been handled.
+    PostMessageW(progress, PBM_SETPOS, 42, 0);
+    ASSERT_TRUE(WaitFor([&] { return SendMessageW(progress, PBM_GETPOS, 0, 0) == 42; }, 10000));
+    SendMessageW(progress, PBM_SETPOS, 0, 0);
     EXPECT_TRUE(IsWindow(window->Hwnd()));
     EXPECT_TRUE(IsWindowVisible(window->Hwnd()));
 }
@@ -263,9 +268,14 @@ TEST_F(MainWindowTest, RightClickOpensTheMenuWithTheTopMostCheck) {
 TEST_F(MainWindowTest, NoMenuDuringARun) {
     window->m_bBusy = 1;
     PostMessageW(window->Hwnd(), WM_RBUTTONUP, 0, MAKELPARAM(20, 20));
-    // The window handles later messages: it is not inside a menu.
-    SendMessageW(window->Hwnd(), WM_NULL, 0, 0);
+    // Once a message posted after the click is handled, the click has been
+    // (a menu's own loop would handle it too, with the menu open).
+    HWND progress = GetDlgItem(window->Hwnd(), IDC_UPLOAD_PROGRESS);
+    PostMessageW(progress, PBM_SETPOS, 42, 0);
+    ASSERT_TRUE(WaitFor([&] { return SendMessageW(progress, PBM_GETPOS, 0, 0) == 42; }, 10000));
+    SendMessageW(progress, PBM_SETPOS, 0, 0);
     EXPECT_EQ(OpenMenuWindow(), nullptr);
+    EXPECT_TRUE(CloseOpenMenu());
     window->m_bBusy = 0;
 }
 

@@ -1,16 +1,11 @@
 // zinpost.exe end to end under Wine: started with files on its command line
 // as the Explorer extension starts it, uploading to the stand-in server over
 // real HTTP, its windows read and driven like a person would.
-#include "tests/e2e/ZinpostProcess.h"
+#include "tests/e2e/ProgramFixture.h"
 
-#include "zinpost/engine/AppSettings.h"
 #include "tests/support/Sha256.h"
-#include "tests/support/StandinServer.h"
-#include "tests/support/TempDir.h"
 #include "tests/support/WindowDriver.h"
 
-#include "framework/Profile.h"
-#include "framework/Text.h"
 #include "framework/WinHandle.h"
 
 #include <commctrl.h>
@@ -21,68 +16,6 @@
 using namespace testing_support;
 
 namespace {
-
-const wchar_t kMainCaption[] = L"Tessaly センドレット";
-constexpr int kFolderId = 3;
-const char kFolderName[] = "開発部";  // CP932, as stored
-constexpr DWORD kRunTimeoutMs = 90000;
-
-std::string Utf8(const std::wstring& text) { return fw::WideToUtf8(text); }
-
-// The real settings key of the prefix (the program is another process):
-// each test writes what it needs and removes the key afterwards.
-class ProgramTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { server = std::make_unique<StandinServer>(); }
-    static void TearDownTestSuite() { server.reset(); }
-
-    void SetUp() override {
-        server->Reset();
-        RemoveSettings();
-        profile.SetRegistryKey("KORVANTA");
-        settings.Server = server->Url();
-        settings.User = "tester";
-        settings.Password = "p@ss word";
-        settings.Folder = kFolderId;
-        settings.FolderName = kFolderName;
-        settings.SelectFileDelete = 0;
-        settings.DisplayResult = 1;
-        settings.ProxySelect = 0;
-        server->SetAccounts({{"tester", "p@ss word"}});
-    }
-    void TearDown() override { RemoveSettings(); }
-
-    static void RemoveSettings() { RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\KORVANTA\\zinpost"); }
-    void SaveSettings() { settings.Save(); }
-
-    std::wstring MakeFile(const std::wstring& name, const std::string& bytes) {
-        const std::wstring path = dir.File(name);
-        EXPECT_TRUE(WriteFileBytes(path, bytes));
-        return path;
-    }
-
-    // The files the server stored, name (UTF-8) to SHA-256.
-    std::map<std::string, std::string> Stored() const {
-        std::map<std::string, std::string> stored;
-        const picojson::value files = server->Files();
-        for (const picojson::value& file : files.get("files").get<picojson::array>()) {
-            if (file.get("replaced").is<bool>() && file.get("replaced").get<bool>()) continue;
-            EXPECT_EQ(RecordString(file, "group_id"), std::to_string(kFolderId));
-            stored[RecordString(file, "filename")] = RecordString(file, "sha256");
-        }
-        return stored;
-    }
-
-    int UploadRequests() const { return static_cast<int>(server->Requests("uploadContentFile.json").size()); }
-
-    static std::unique_ptr<StandinServer> server;
-    TempDir dir;
-    fw::Profile profile{"zinpost"};
-    CAppSettings settings{&profile};
-};
-std::unique_ptr<StandinServer> ProgramTest::server;
-
-std::wstring ResultLine(bool ok, const std::wstring& text) { return (ok ? L"○：" : L"×：") + text + L"\r\n"; }
 
 TEST_F(ProgramTest, ThreeFilesArriveAndTheResultListsThem) {
     SaveSettings();
@@ -350,31 +283,6 @@ TEST_F(ProgramTest, CancelDuringTheSecondTransferStopsTheRun) {
     EXPECT_EQ(stored.count("one.txt"), 1u);
 }
 
-TEST_F(ProgramTest, ClosingDuringATransferEndsWithoutTheResult) {
-    SaveSettings();  // results on: closing shows none all the same
-    server->Script("uploadContentFile.json", R"([{"read_rate": 1000000}])");
-    ZinpostProcess program({MakeFile(L"big.bin", std::string(24 * 1024 * 1024, 'y'))});
-    HWND main = program.MainWindow();
-    ASSERT_TRUE(main);
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            DWORD_PTR position = 0;
-            SendMessageTimeoutW(GetDlgItem(main, 1016), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &position);
-            return position > 0;
-        },
-        kRunTimeoutMs));
-    PostMessageW(main, WM_CLOSE, 0, 0);
-    bool resultShown = false;
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            resultShown = resultShown || program.ResultWindow(0);
-            return !program.Running();
-        },
-        60000));
-    EXPECT_FALSE(resultShown);
-    EXPECT_TRUE(Stored().empty());
-}
-
 TEST_F(ProgramTest, MissingResultLibraryShowsTheSystemTextAndEndsNormally) {
     SaveSettings();
     // The program alone in a folder: no zinpostresult.dll beside it.
@@ -391,46 +299,6 @@ TEST_F(ProgramTest, MissingResultLibraryShowsTheSystemTextAndEndsNormally) {
     EXPECT_EQ(run.WaitForExit(30000), 0u);
     EXPECT_EQ(Stored().size(), 1u);
 }
-
-// Conversion through the test converter, found on the program's PATH.
-class ConversionTest : public ProgramTest {
-protected:
-    void SetUp() override {
-        ProgramTest::SetUp();
-        settings.ConvertPDF = 1;
-        // The converter needs .NET 3.5 on the machine: the prefix's own
-        // machine key, put back as it was afterwards.
-        DWORD size = sizeof previousInstall;
-        hadDotNet = RegGetValueA(HKEY_LOCAL_MACHINE, kDotNetKey, "Install", RRF_RT_REG_DWORD, nullptr,
-                                 &previousInstall, &size) == ERROR_SUCCESS;
-        const DWORD one = 1;
-        ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, kDotNetKey, "Install", REG_DWORD, &one, sizeof one),
-                  ERROR_SUCCESS);
-        CreateDirectoryW(dir.File(L"out").c_str(), nullptr);
-    }
-    void TearDown() override {
-        if (hadDotNet)
-            RegSetKeyValueA(HKEY_LOCAL_MACHINE, kDotNetKey, "Install", REG_DWORD, &previousInstall,
-                            sizeof previousInstall);
-        else
-            RegDeleteKeyA(HKEY_LOCAL_MACHINE, kDotNetKey);
-        ProgramTest::TearDown();
-    }
-
-    std::map<std::wstring, std::wstring> ConverterEnvironment(const std::string& answers) {
-        const std::wstring settingsFile = dir.File(L"quillmorph.ini");
-        EXPECT_TRUE(WriteFileBytes(settingsFile, answers + "PdfFolder=" + fw::WideToAnsi(dir.File(L"out")) + "\r\n"));
-        const std::wstring converter =
-            UnixPathForWindows(EnvironmentVariable("ZINPOST_BINARY_DIR") + "/tests/pdf/quillmorph");
-        wchar_t path[32768] = {};
-        GetEnvironmentVariableW(L"PATH", path, 32768);
-        return {{L"PATH", converter + L";" + path}, {L"QUILLMORPH_TEST_SETTINGS", settingsFile}};
-    }
-
-    static constexpr char kDotNetKey[] = "SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v3.5";
-    bool hadDotNet = false;
-    DWORD previousInstall = 0;
-};
 
 TEST_F(ConversionTest, ConvertedPdfIsUploadedAndThenRemoved) {
     SaveSettings();
@@ -464,5 +332,49 @@ TEST_F(ConversionTest, FailedConversionIsListedAndNotSent) {
     EXPECT_EQ(program.WaitForExit(30000), 0u);
     EXPECT_EQ(UploadRequests(), 0);
 }
+
+// The converted PDF goes after its upload only when the conversion made
+// it: not a PDF of the user's own that the converter wrote over beside the
+// document, not the document itself handed back as "the PDF".
+struct ConvertedPdfCase {
+    const char* name;
+    const char* answers;   // the converter's, besides its PDF folder
+    bool userPdfBefore;    // a report.pdf of the user's own beside the document
+    const char* stored;    // the name the server stores
+    bool besideAfter;      // report.pdf beside the document after the run
+};
+
+class ConvertedPdfTest : public ConversionTest, public ::testing::WithParamInterface<ConvertedPdfCase> {};
+
+TEST_P(ConvertedPdfTest, OnlyTheConversionsOwnPdfIsDeleted) {
+    const ConvertedPdfCase& c = GetParam();
+    SaveSettings();
+    const std::string word = "a Word document";
+    const std::wstring document = MakeFile(L"報告書.docx", word);
+    const std::wstring beside = dir.File(L"報告書.pdf");
+    if (c.userPdfBefore) {
+        ASSERT_TRUE(WriteFileBytes(beside, "%PDF-1.4 the user's own"));
+    }
+    ZinpostProcess program({document}, false,
+                           ConverterEnvironment(std::string("Word=14.0.7015.1000\r\n") + c.answers, dir.Path()));
+    HWND result = program.ResultWindow(kRunTimeoutMs);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(ControlText(result, kResultDetail),
+              L"登録先：「開発部」\r\n" + ResultLine(true, L"PDF変換 - " + document));
+    PressButton(result, IDOK);
+    EXPECT_EQ(program.WaitForExit(30000), 0u);
+    const auto stored = Stored();
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored.begin()->first, c.stored);
+    EXPECT_EQ(FileExists(beside), c.besideAfter);
+    EXPECT_EQ(ReadFileBytes(document), word);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConvertedPdfTest,
+    ::testing::Values(ConvertedPdfCase{"NewPdfBesideTheDocument", "", false, u8"報告書.pdf", false},
+                      ConvertedPdfCase{"UsersPdfBesideTheDocument", "", true, u8"報告書.pdf", true},
+                      ConvertedPdfCase{"DocumentHandedBack", "ReturnSource=1\r\n", false, u8"報告書.docx", false}),
+    [](const ::testing::TestParamInfo<ConvertedPdfCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

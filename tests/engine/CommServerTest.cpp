@@ -312,3 +312,23 @@ TEST_F(SessionTest, FacadeLogoutEndsAnOpenSessionDirectly) {
     EXPECT_EQ(message, kUntouched);
     EXPECT_EQ(server().LastSequence(), sent);
 }
+
+TEST_F(SessionTest, FinalLogoutLeavesASessionInUseAlone) {
+    // A login that takes its time, as one held in the proxy credential dialog.
+    server().Script(CTessalyWebAPI::kLoginEndpoint, R"([{"delay_ms": 1500}])");
+    CCommServerSingleton session;
+    std::string loginMessage;
+    int loggedIn = -1;
+    std::thread user([&] { loggedIn = session.LoginAndLock(&loginMessage); });
+    ASSERT_TRUE(WaitUntil([&] { return !server().Requests(CTessalyWebAPI::kLoginEndpoint).empty(); }));
+    // The window going away meanwhile neither waits nor ends the session.
+    EXPECT_EQ(session.LogoutIfIdle(&message), 0);
+    EXPECT_EQ(message, kUntouched);
+    user.join();
+    ASSERT_EQ(loggedIn, 1) << loginMessage;
+    EXPECT_TRUE(server().Requests(CTessalyWebAPI::kLogoutEndpoint).empty());
+    // The user still has its session and logs out itself as the last one.
+    EXPECT_EQ(session.LogoutAndUnlocked(&message), 1) << message;
+    EXPECT_EQ(Counter("logouts"), 1);
+    ExpectIdle(session);
+}

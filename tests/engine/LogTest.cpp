@@ -212,3 +212,15 @@ TEST_F(LogTest, TwoProcessesWriteWholeLines) {
 }
 
 }  // namespace
+
+TEST_F(LogTest, SecretsAreMaskedInEveryWrittenLine) {
+    AddLogSecret("pass%word");
+    AddLogSecret("pass%word");  // once is enough
+    AddLogSecret("pass%wordextra");  // a longer one is masked whole, not in part
+    AddLogSecret("");
+    LOG_WRITE(99, "form=%s, echo=[%s] [%s]", "user=a&password=pass%word", "pass%wordextra", "pass%wordpass%word");
+    const auto lines = ReadLines(LogFile());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("form=user=a&password=******, echo=[******] [************]"), std::string::npos)
+        << lines[0];
+}

@@ -11,7 +11,9 @@
 
 namespace {
 
-// A window whose run lasts until the test lets it end.
+// A window whose run lasts until the test lets it end. The close's wait
+// asks for the transfer flag after every attempt that did not get the
+// semaphore: the count of those questions tells how often it waited.
 class FakeWindow : public IUploadWindow {
 public:
     FakeWindow() : m_release(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
@@ -22,25 +24,26 @@ public:
         transfer = 1;  // as at the end of a run
         running = false;
     }
-    int TransferFlag() const override { return transfer; }
+    int TransferFlag() const override {
+        ++asked;
+        return transfer;
+    }
     void Release() { SetEvent(m_release); }
 
     std::atomic<bool> running{false};
     volatile int transfer = 0;
+    mutable std::atomic<int> asked{0};
 
 private:
     HANDLE m_release;
 };
 
-ULONGLONG Elapsed(ULONGLONG since) { return GetTickCount64() - since; }
-
 TEST(ThreadAgent, WaitWithoutARunReturnsAtOnce) {
     CThreadAgent* agent = CThreadAgent::GetInstance();
     ASSERT_TRUE(agent);
     FakeWindow window;
-    const ULONGLONG start = GetTickCount64();
     EXPECT_EQ(agent->SignalObjAndWait_UploadFile(&window), 1);
-    EXPECT_LT(Elapsed(start), 900u);
+    EXPECT_EQ(window.asked.load(), 0);  // the first attempt got the semaphore
     EXPECT_EQ(agent->SignalObjAndWait_PDFCheck(), 1);
     EXPECT_FALSE(agent->UploadRunning());
 }
@@ -51,22 +54,22 @@ TEST(ThreadAgent, CloseWaitsForARunThatIsNotTransferring) {
     ASSERT_TRUE(agent->StartUploadThread(&window));
     ASSERT_TRUE(testing_support::WaitFor([&] { return window.running.load(); }, 10000));
     EXPECT_TRUE(agent->UploadRunning());
-    // The run ends after about 1.5 s; the wait lasts until it lets go.
+    // The run ends only once the wait has given up an attempt and gone on.
     std::thread release([&] {
-        Sleep(1500);
+        testing_support::WaitFor([&] { return window.asked.load() >= 1; }, 60000);
         window.Release();
     });
-    const ULONGLONG start = GetTickCount64();
-    agent->SignalObjAndWait_UploadFile(&window);
-    const ULONGLONG waited = Elapsed(start);
+    EXPECT_EQ(agent->SignalObjAndWait_UploadFile(&window), 1);
     release.join();
-    EXPECT_GE(waited, 1400u);
-    EXPECT_LT(waited, 10000u);
+    // It went on until the run let go, not until it ran out of attempts.
+    EXPECT_FALSE(window.running.load());
+    EXPECT_GE(window.asked.load(), 1);
+    EXPECT_LT(window.asked.load(), 32);
     ASSERT_TRUE(testing_support::WaitFor([&] { return !agent->UploadRunning(); }, 10000));
-    // The semaphore is free again: the next wait returns at once.
-    const ULONGLONG again = GetTickCount64();
+    // The semaphore is free again: the next wait gets it at once.
+    window.asked = 0;
     agent->SignalObjAndWait_UploadFile(&window);
-    EXPECT_LT(Elapsed(again), 900u);
+    EXPECT_EQ(window.asked.load(), 0);
 }
 
 TEST(ThreadAgent, CloseStopsWaitingWhileDataIsTransferred) {
@@ -75,19 +78,17 @@ TEST(ThreadAgent, CloseStopsWaitingWhileDataIsTransferred) {
     window.transfer = 1;
     ASSERT_TRUE(agent->StartUploadThread(&window));
     ASSERT_TRUE(testing_support::WaitFor([&] { return window.running.load(); }, 10000));
-    const ULONGLONG start = GetTickCount64();
     agent->SignalObjAndWait_UploadFile(&window);
-    const ULONGLONG waited = Elapsed(start);
-    EXPECT_GE(waited, 900u);   // one attempt of 1000 ms
-    EXPECT_LT(waited, 1900u);  // and no second one
+    // One attempt, then the transfer flag ended the wait; the run goes on.
+    EXPECT_EQ(window.asked.load(), 1);
     EXPECT_TRUE(window.running.load());
     window.Release();
     ASSERT_TRUE(testing_support::WaitFor([&] { return !agent->UploadRunning(); }, 10000));
     // The waits that gave up did not keep the run from letting go.
     window.transfer = 0;
-    const ULONGLONG again = GetTickCount64();
+    window.asked = 0;
     agent->SignalObjAndWait_UploadFile(&window);
-    EXPECT_LT(Elapsed(again), 900u);
+    EXPECT_EQ(window.asked.load(), 0);
 }
 
 }  // namespace

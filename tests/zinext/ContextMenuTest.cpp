@@ -7,6 +7,8 @@
 #include "zinpost/engine/AppSettings.h"
 
 #include "tests/support/RegistrySandbox.h"
+#include "tests/support/StandinServer.h"
+#include "tests/support/TempDir.h"
 
 #include "framework/Profile.h"
 #include "framework/Text.h"
@@ -14,10 +16,12 @@
 
 #include <gtest/gtest.h>
 
+#include <psapi.h>
 #include <shellapi.h>
 
 using namespace zinext_test;
 using testing_support::RegistrySandbox;
+using testing_support::TempDir;
 
 namespace {
 
@@ -306,6 +310,44 @@ TEST_F(ContextMenuTest, AProgramThatCannotStartIsNotReported) {
     MessageBoxAnswerer answerer;
     EXPECT_EQ(Invoke(handler.Get()), S_OK);
     EXPECT_FALSE(answerer.Result().found);
+}
+
+// Inside Explorer the extension must load nothing by name: a library of a
+// system's or the program's name, planted in the current folder or beside
+// the chosen files, stays unloaded through the whole menu.
+TEST_F(ContextMenuTest, LoadsNoLibraryFromTheCurrentOrTheSelectionsFolder) {
+    const std::wstring planted = testing_support::UnixPathForWindows(
+        testing_support::EnvironmentVariable("ZINPOST_BINARY_DIR") + "/tests/support/planted_library.dll");
+    const wchar_t* const names[] = {L"zinpostresult.dll", L"Quillmorph.dll", L"windowscodecs.dll", L"shlwapi.dll",
+                                    L"ole32.dll"};
+    TempDir current, selection;
+    for (const TempDir* folder : {&current, &selection})
+        for (const wchar_t* name : names) ASSERT_TRUE(CopyFileW(planted.c_str(), folder->File(name).c_str(), FALSE));
+    const std::vector<std::wstring> files = {selection.File(L"報告書.docx"), selection.File(L"memo.txt")};
+    for (const std::wstring& file : files) ASSERT_TRUE(testing_support::WriteFileBytes(file, "x"));
+    UseRecorder();
+    {
+        testing_support::CurrentDirectory here(current.Path());
+        EXPECT_EQ(ChooseEntry(files).size(), 1u);
+        char verb[64] = {};
+        ComPtr<IContextMenu> handler = Handler(files);
+        ASSERT_TRUE(handler);
+        handler->QueryContextMenu(menu, 0, kFirstId, kFirstId + 10, CMF_NORMAL);
+        handler->GetCommandString(0, GCS_HELPTEXTA, nullptr, verb, sizeof verb);
+    }
+    for (const TempDir* folder : {&current, &selection})
+        for (const wchar_t* name : names)
+            EXPECT_FALSE(testing_support::FileExists(folder->File(std::wstring(name) + L".loaded")))
+                << fw::WideToUtf8(folder->File(name));
+    HMODULE modules[1024];
+    DWORD size = 0;
+    ASSERT_TRUE(EnumProcessModules(GetCurrentProcess(), modules, sizeof modules, &size));
+    for (DWORD i = 0; i < size / sizeof(HMODULE) && i < 1024; ++i) {
+        wchar_t path[MAX_PATH] = {};
+        GetModuleFileNameW(modules[i], path, MAX_PATH);
+        for (const TempDir* folder : {&current, &selection})
+            EXPECT_NE(std::wstring(path).rfind(folder->Path(), 0), 0u) << fw::WideToUtf8(path);
+    }
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <regex>
 
 using namespace zinext_test;
 using namespace testing_support;
@@ -97,6 +98,120 @@ TEST(ExplorerToProgram, ChosenEntryUploadsTheSelectedFiles) {
     EXPECT_EQ(arrived.at(u8"提案書 最終版.txt"), Sha256::OfBytes("proposal"));
     EXPECT_EQ(arrived.at("budget.csv"), Sha256::OfBytes("a,b\r\n1,2\r\n"));
     EXPECT_EQ(arrived.at("photo.jpg"), Sha256::OfBytes(std::string(70000, '\x7f')));
+
+    RemoveSettings();
+    CoUninitialize();
+}
+
+// Every record of a log file is whole: it begins a line with its date,
+// time, level, thread and place, holds no other record's beginning, and
+// ends with its function name (unless it was cut at 1023 characters). The
+// reason when not; "" when all are whole.
+std::string BrokenRecord(const std::string& log) {
+    if (log.empty() || log.size() < 2 || log.compare(log.size() - 2, 2, "\r\n") != 0) return "no whole last line";
+    const std::regex start(R"(^\d{4}/\d{2}/\d{2},\d{2}:\d{2}:\d{2}\.\d{3},<LOG_LEVEL:-?\d+>, )");
+    const std::regex head(R"(^TID\(\d+\), \[\.\\[^\]]+:\d+\],)");
+    std::vector<std::string> records;
+    for (size_t at = 0; at < log.size();) {
+        const size_t end = log.find("\r\n", at);
+        const std::string line = log.substr(at, end - at);
+        at = end + 2;
+        std::smatch m;
+        if (std::regex_search(line, m, start)) {
+            records.push_back(line.substr(static_cast<size_t>(m.length(0))));
+        } else if (records.empty()) {
+            return "a first line that begins no record: " + line;
+        } else {
+            records.back() += "\r\n" + line;  // a message with line breaks
+        }
+    }
+    for (const std::string& record : records) {
+        if (!std::regex_search(record, head)) return "a record without its thread and place: " + record;
+        if (record.find("<LOG_LEVEL:") != std::string::npos) return "two records in one: " + record;
+        if (record.size() > 1023) return "a record longer than 1023: " + record;
+        if (record.size() < 1023 && (record.back() != ')' || record.find(", - (") == std::string::npos))
+            return "a record without its end: " + record;
+    }
+    return std::string();
+}
+
+// Two starts from Explorer at once: two processes of the diagnostic build
+// (every log line written), both uploading into one log file.
+TEST(ExplorerToProgram, TwoStartsAtOnceBothCompleteAndTheLogHasWholeLines) {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    StandinServer server;
+    server.SetAccounts({{"explorer", "secret"}});
+    RemoveSettings();
+    fw::Profile profile("zinpost");
+    profile.SetRegistryKey("KORVANTA");
+    CAppSettings settings(&profile);
+    settings.Server = server.Url();
+    settings.User = "explorer";
+    settings.Password = "secret";
+    settings.Folder = 2;
+    settings.FolderName = "営業部";
+    settings.DisplayResult = 1;
+    settings.ProxySelect = 0;
+    settings.Save();
+    const std::wstring program =
+        UnixPathForWindows(EnvironmentVariable("ZINPOST_BINARY_DIR") + "/tests/e2e/diagnostic/zinpost.exe");
+    ASSERT_TRUE(profile.WriteString("Settings", "ExeFile", fw::WideToAnsi(program)));
+
+    TempDir dir, current;
+    std::vector<std::vector<std::wstring>> selections(2);
+    for (int s = 0; s < 2; ++s) {
+        for (int i = 0; i < 3; ++i) {
+            selections[s].push_back(dir.File(L"資料" + std::to_wstring(s) + L"-" + std::to_wstring(i) + L".txt"));
+            ASSERT_TRUE(WriteFileBytes(selections[s].back(), std::string(20000 * (i + 1), static_cast<char>('a' + s))));
+        }
+    }
+    std::vector<fw::UniqueKernelHandle> processes;
+    {
+        CurrentDirectory here(current.Path());  // the programs inherit it: log.csv lands here
+        ZinExtLibrary library;
+        ASSERT_TRUE(library.Loaded());
+        for (const auto& selection : selections) {
+            ComPtr<IContextMenu> handler = library.CreateHandler();
+            ASSERT_TRUE(handler);
+            ComPtr<IShellExtInit> init;
+            ASSERT_TRUE(SUCCEEDED(handler.As(&init)));
+            ASSERT_EQ(init->Initialize(nullptr, MakeSelection(selection).Get(), nullptr), S_OK);
+            HMENU menu = CreatePopupMenu();
+            ASSERT_EQ(handler->QueryContextMenu(menu, 0, 100, 110, CMF_NORMAL), kOneId);
+            DestroyMenu(menu);
+            CMINVOKECOMMANDINFO info{};
+            info.cbSize = sizeof info;
+            info.lpVerb = MAKEINTRESOURCEA(0);
+            info.nShow = SW_SHOWNORMAL;
+            ASSERT_EQ(handler->InvokeCommand(&info), S_OK);
+        }
+        // Both runs end with their result window.
+        std::vector<HWND> results;
+        ASSERT_TRUE(WaitFor(
+            [&] { return (results = FindWindowsByCaption(L"Tessaly センドレット：処理結果")).size() == 2; }, 90000));
+        for (HWND result : results) {
+            EXPECT_EQ(ControlText(result, 1022), L"成功：3  失敗：0");
+            DWORD pid = 0;
+            GetWindowThreadProcessId(result, &pid);
+            processes.emplace_back(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+            PressButton(result, IDOK);
+        }
+        for (const auto& process : processes) {
+            ASSERT_EQ(WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0);
+            DWORD code = ~0u;
+            GetExitCodeProcess(process.get(), &code);
+            EXPECT_EQ(code, 0u);
+        }
+    }
+    EXPECT_EQ(server.Files().get("files").get<picojson::array>().size(), 6u);
+
+    const std::string log = ReadFileBytes(current.File(L"log.csv"));
+    EXPECT_EQ(BrokenRecord(log), "");
+    size_t starts = 0, ends = 0;
+    for (size_t at = 0; (at = log.find("zinpostDlg start[PID:", at)) != std::string::npos; ++at) ++starts;
+    for (size_t at = 0; (at = log.find("zinpost endend ----", at)) != std::string::npos; ++at) ++ends;
+    EXPECT_EQ(starts, 2u);
+    EXPECT_EQ(ends, 2u);
 
     RemoveSettings();
     CoUninitialize();

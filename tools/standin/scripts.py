@@ -16,13 +16,16 @@ ENDPOINTS = ("authUserLogin", "authUserLogout", "manageContentGroups.json",
              "uploadContentFile.json")
 
 _BOOL_KEYS = {"pass", "forever", "empty", "not_json", "gzip", "hangup",
-              "proxy_auth", "close", "commit"}
+              "proxy_auth", "close", "commit", "endless"}
 _ANY_KEYS = {"errno", "success", "result", "json"}
 _STEP_KEYS = _BOOL_KEYS | _ANY_KEYS | {
     "times", "omit", "body", "body_b64", "status", "reason", "headers",
-    "content_type", "delay_ms", "cut_after", "cut_mode", "read_rate", "note"}
+    "content_type", "delay_ms", "cut_after", "cut_mode", "read_rate", "note",
+    "pad_to", "answer_rate", "stall_after", "cut_answer_after"}
 
 NOT_JSON_BODY = b"<html><body>This is not JSON.</body></html>\r\n"
+# The largest body "pad_to" makes: room for answers far beyond any client's limit.
+MAX_PAD = 256 * 1024 * 1024
 
 
 class ScriptError(ValueError):
@@ -54,6 +57,15 @@ def validate_step(step):
         _check_int(step, "cut_after", 0)
     if "read_rate" in step:
         _check_int(step, "read_rate", 1024)
+    for key in ("pad_to", "stall_after", "cut_answer_after"):
+        if key in step:
+            _check_int(step, key, 0)
+    if "pad_to" in step and step["pad_to"] > MAX_PAD:
+        raise ScriptError("pad_to must be at most %d" % MAX_PAD)
+    if "answer_rate" in step:
+        _check_int(step, "answer_rate", 1)
+    if len([k for k in ("endless", "stall_after", "cut_answer_after") if step.get(k) not in (None, False)]) > 1:
+        raise ScriptError("give only one of endless, stall_after, cut_answer_after")
     if "delay_ms" in step and (isinstance(step["delay_ms"], bool)
                                or not isinstance(step["delay_ms"], (int, float))
                                or step["delay_ms"] < 0):
@@ -159,12 +171,21 @@ class Answer:
         self.keep_alive = True
         self.hangup = False
         self.cleanup = None     # releases spooled upload data the effect did not take
+        # How the body goes out (wire.send_answer): padded with blanks to
+        # pad_to bytes, at answer_rate bytes a second, or broken off.
+        self.pad_to = None
+        self.answer_rate = None
+        self.endless = False
+        self.stall_after = None
+        self.cut_answer_after = None
 
     def body(self):
         if self.raw is not None:
             data = self.raw
         else:
             data = json.dumps(self.document, ensure_ascii=False).encode("utf-8")
+        if self.pad_to is not None and len(data) < self.pad_to:
+            data += b" " * (self.pad_to - len(data))
         if self.gzip:
             data = gzip.compress(data)
         return data
@@ -181,7 +202,7 @@ class Answer:
         if self.raw is not None:
             try:
                 doc = json.loads(self.raw.decode("utf-8"))
-            except ValueError:
+            except (ValueError, RecursionError):     # not JSON, or nested too deep for Python
                 return False
         result = doc.get("result") if isinstance(doc, dict) else None
         if not isinstance(result, dict):
@@ -246,4 +267,9 @@ def shape(answer, step):
         answer.keep_alive = False
     if step.get("hangup"):
         answer.hangup = True
+    for key in ("pad_to", "answer_rate", "stall_after", "cut_answer_after"):
+        if key in step:
+            setattr(answer, key, step[key])
+    if step.get("endless"):
+        answer.endless = True
     return answer

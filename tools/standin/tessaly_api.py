@@ -106,7 +106,8 @@ class Api:
     def _send(self, conn, answer, record=None):
         body = answer.body()
         headers = answer.all_headers()
-        data = wire.build_response(answer.status, headers, body, answer.reason, answer.keep_alive)
+        misbehaving = (answer.endless or answer.answer_rate is not None or answer.stall_after is not None
+                       or answer.cut_answer_after is not None)
         # Finish the record before the answer leaves, so a client that asks the
         # control API right after reading the answer always finds it.
         if record is not None:
@@ -114,6 +115,15 @@ class Api:
                 "status": answer.status, "headers": [list(h) for h in headers],
                 "body": body if len(body) <= state_mod.BODY_KEPT_WHOLE else None,
                 "body_length": len(body)})
+        if misbehaving:
+            # Such an answer is never followed by another on its connection.
+            answer.keep_alive = False
+            head = wire.build_head(answer.status, headers, None if answer.endless else len(body),
+                                   answer.reason, False)
+            wire.send_misbehaving(conn, head, body, answer.answer_rate, answer.endless,
+                                  answer.stall_after, answer.cut_answer_after)
+            return
+        data = wire.build_response(answer.status, headers, body, answer.reason, answer.keep_alive)
         try:
             conn.send(data)
         except OSError as e:

@@ -7,6 +7,7 @@ client's HTTP library really sends.
 """
 
 import re
+import select
 import socket
 import time
 import struct
@@ -269,6 +270,13 @@ class Connection:
     def send(self, data):
         self.sock.sendall(data)
 
+    def wait_for_hangup(self, deadline):
+        """Read and drop whatever comes until the peer closes or the deadline passes."""
+        while time.monotonic() < deadline:
+            readable, _, _ = select.select([self.sock], [], [], 0.5)
+            if readable and not self.sock.recv(65536):
+                return
+
     def close(self):
         try:
             self.sock.shutdown(socket.SHUT_RDWR)
@@ -285,13 +293,62 @@ class Connection:
         self.sock.close()
 
 
-def build_response(status, headers, body, reason=None, keep_alive=False):
-    """Serialise an answer; Content-Length and Connection are always set here."""
+def build_head(status, headers, content_length, reason=None, keep_alive=False):
+    """Serialise an answer head. Without a content_length (None) the body ends
+    when the connection does."""
     reason = REASONS.get(status, "Status") if reason is None else reason
     lines = ["HTTP/1.1 %d %s" % (status, reason)]
     for name, value in headers:
         lines.append("%s: %s" % (name, value))
-    lines.append("Content-Length: %d" % len(body))
+    if content_length is not None:
+        lines.append("Content-Length: %d" % content_length)
     lines.append("Connection: %s" % ("keep-alive" if keep_alive else "close"))
-    head = ("\r\n".join(lines) + "\r\n\r\n").encode("utf-8")
-    return head + body
+    return ("\r\n".join(lines) + "\r\n\r\n").encode("utf-8")
+
+
+def build_response(status, headers, body, reason=None, keep_alive=False):
+    """Serialise an answer; Content-Length and Connection are always set here."""
+    return build_head(status, headers, len(body), reason, keep_alive) + body
+
+
+# A misbehaving answer gives up by itself after this long, client or not.
+MISBEHAVE_LIMIT = 600.0
+_FILLER = b" " * 65536
+
+
+def send_misbehaving(conn, head, body, rate=None, endless=False, stall_after=None, cut_after=None):
+    """Send an answer the way a broken or hostile server would: the body at
+    `rate` bytes a second, followed by blanks without end (endless), or only
+    its first bytes and then nothing (stall_after) or a closed connection
+    (cut_after). Returns once the client has gone or the answer is done."""
+    deadline = time.monotonic() + MISBEHAVE_LIMIT
+    sent = 0
+    started = time.monotonic()
+
+    def paced(data):
+        nonlocal sent
+        piece = max(1, rate // 20) if rate else len(data) or 1
+        for at in range(0, len(data), piece):
+            chunk = data[at:at + piece]
+            conn.send(chunk)
+            sent += len(chunk)
+            if rate:
+                ahead = sent / rate - (time.monotonic() - started)
+                if ahead > 0:
+                    time.sleep(ahead)
+            if time.monotonic() > deadline:
+                raise TimeoutError("misbehaving answer ran out of time")
+
+    try:
+        conn.send(head)
+        if stall_after is not None or cut_after is not None:
+            paced(body[:stall_after if stall_after is not None else cut_after])
+            if cut_after is not None:
+                return
+            conn.wait_for_hangup(deadline)
+            return
+        paced(body)
+        while endless and time.monotonic() < deadline:
+            paced(_FILLER[:max(1, rate // 20)] if rate else _FILLER)
+    except (OSError, TimeoutError):
+        pass        # the client went away (or the time is up)

@@ -112,6 +112,20 @@ bool CCommServerSingleton::WaitForIdle() {
 
 void CCommServerSingleton::UnlockToAbort() { WaitForIdle(); }
 
+int CCommServerSingleton::LogoutIfIdle(std::string* message) {
+    // Freeing the connection under a request (a folder refresh inside its
+    // login, an upload) would crash it: that user logs out itself.
+    const DWORD wait = m_userCount.load() > 0 ? WAIT_TIMEOUT : WaitForSingleObject(m_lock.get(), 0);
+    if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
+        LOG_WRITE(1, "session in use [%d]: no logout", m_userCount.load());
+        return 0;
+    }
+    std::string local;
+    const int result = ServerLogout(message ? message : &local);
+    Unlock();
+    return result;
+}
+
 CCommServerSingleton::State CCommServerSingleton::CurrentState() {
     DWORD wait = 0;
     if (!Lock(wait)) return State::Busy;
@@ -209,4 +223,4 @@ std::string CCommServer::UploadContentFile(const UploadParams& params, const Upl
     return CCommServerSingleton::GetInstance().UploadContentFile(params, progress, message);
 }
 
-int CCommServer::Logout(std::string* message) { return CCommServerSingleton::GetInstance().ServerLogout(message); }
+int CCommServer::Logout(std::string* message) { return CCommServerSingleton::GetInstance().LogoutIfIdle(message); }

@@ -57,6 +57,12 @@ public:
     int LogoutAndUnlocked(std::string* message);
     // Waits until a request that holds the lock has finished.
     void UnlockToAbort();
+    // The process's last logout, when the main window goes away: only when
+    // no request holds the session or waits for it, and without waiting (a
+    // login may sit in the proxy credential dialog for as long as the user
+    // likes). 1 when the server accepted a logout; 0 when there was nothing
+    // to end, the logout failed (*message says why) or the session is in use.
+    int LogoutIfIdle(std::string* message);
 
     // Login and logout of the session itself, without lock or user count.
     int ServerLogin(std::string* message) override;
@@ -105,7 +111,8 @@ public:
     int GetManageContentGroups(std::string* message, ContentGroupList* roots, ContentGroupList* children);
     std::string UploadContentFile(const UploadParams& params, const UploadProgressContext& progress,
                                   std::string* message);
-    // Logs the session out at once, without the lock and without touching
-    // the user count: for the main window going away.
+    // Logs the session out at once, without waiting and without touching
+    // the user count, unless a request uses it (LogoutIfIdle): for the main
+    // window going away.
     int Logout(std::string* message);
 };

@@ -7,7 +7,14 @@
 namespace json {
 
 bool Parse(const std::string& text, picojson::value& value, std::string& error) {
-    error = picojson::parse(value, text);
+    // picojson throws for what it cannot hold (a number such as 1e999 is
+    // std::overflow_error): a text it cannot read whole is no JSON for us.
+    try {
+        error = picojson::parse(value, text);
+    } catch (const std::exception& e) {
+        value = picojson::value();
+        error = std::string("unreadable value: ") + e.what();
+    }
     return error.empty();
 }
 

@@ -1,8 +1,11 @@
 #include "zinpost/engine/Log.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 #include <share.h>
+#include <vector>
 
 namespace {
 
@@ -43,7 +46,36 @@ HANDLE LogMutex() {
     return mutex;
 }
 
+const char kMask[] = "******";
+
+std::mutex g_secretsMutex;
+std::vector<std::string> g_secrets;  // longest first, so a longer one is masked whole
+
+// `message` with every registered secret masked; only for lines that are written.
+void MaskSecrets(char* message, size_t size) {
+    std::lock_guard<std::mutex> lock(g_secretsMutex);
+    if (g_secrets.empty()) return;
+    std::string text = message;
+    bool masked = false;
+    for (const std::string& secret : g_secrets) {
+        for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + sizeof kMask - 1)) {
+            text.replace(at, secret.size(), kMask);
+            masked = true;
+        }
+    }
+    if (masked) snprintf(message, size, "%s", text.c_str());
+}
+
 }  // namespace
+
+void AddLogSecret(const std::string& secret) {
+    if (secret.empty()) return;
+    std::lock_guard<std::mutex> lock(g_secretsMutex);
+    if (std::find(g_secrets.begin(), g_secrets.end(), secret) != g_secrets.end()) return;
+    g_secrets.push_back(secret);
+    std::stable_sort(g_secrets.begin(), g_secrets.end(),
+                     [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+}
 
 LogCallSite MakeLogCallSite(const char* prettyFunction, const char* file, int line) {
     return LogCallSite{QualifiedName(prettyFunction), RelativeSource(file), line};
@@ -62,6 +94,7 @@ void LogRecord(const LogCallSite& site, int level, const char* format, ...) {
     va_start(args, format);
     vsnprintf(message, sizeof message, format, args);
     va_end(args);
+    if (level >= LOG_THRESHOLD) MaskSecrets(message, sizeof message);
 
     char record[kRecordBuffer] = {};
     snprintf(record, sizeof record, "TID(%d), [%s:%d],%s, - (%s)", static_cast<int>(GetCurrentThreadId()),

@@ -17,6 +17,11 @@ struct LogCallSite {
 };
 LogCallSite MakeLogCallSite(const char* prettyFunction, const char* file, int line);
 
+// A text that must never reach the log file (a password, the device key):
+// every written line has it masked, whatever the statement or the server
+// put into it. Empty texts are ignored.
+void AddLogSecret(const std::string& secret);
+
 // Formats the message and the record text and hands the line to WriteLog.
 void LogRecord(const LogCallSite& site, int level, const char* format, ...) __attribute__((format(gnu_printf, 3, 4)));
 
@@ -27,9 +32,12 @@ void WriteLog(int level, std::string message);
 // The date-and-time column: "YYYY/MM/DD,hh:mm:ss.mmm,".
 std::string FormatLogTimestamp(const SYSTEMTIME& time);
 
+// The call-site record is made on the first run of the statement and never
+// destroyed: the destructors of process-wide objects log at exit, after
+// records made later than those objects would have gone.
 #define LOG_WRITE(level, ...)                                                              \
     do {                                                                                   \
-        static const LogCallSite logCallSite_ =                                            \
-            MakeLogCallSite(__PRETTY_FUNCTION__, __FILE__, __LINE__);                      \
+        static const LogCallSite& logCallSite_ =                                           \
+            *new LogCallSite(MakeLogCallSite(__PRETTY_FUNCTION__, __FILE__, __LINE__));    \
         LogRecord(logCallSite_, (level), __VA_ARGS__);                                     \
     } while (0)

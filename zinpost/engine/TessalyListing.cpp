@@ -51,8 +51,10 @@ int CTessalyWebAPI::ManageContentGroups(fw::HttpConnection* connection, fw::Inte
 
             const DWORD status = request->StatusCode();
             if (status == HTTP_STATUS_OK) {
-                *response = ReadResponseText(*request);
-                if (!response->empty()) {
+                if (ReadResponseText(*request, *response) == BodyRead::TooLarge) {
+                    // Too large to be a real listing: as one that cannot be read.
+                    detail = LoadMessageById(IDS_FOLDER_INFO_UNAVAILABLE);
+                } else if (!response->empty()) {
                     result = 1;
                 } else {
                     detail = LoadMessageById(IDS_NO_RESPONSE_DATA);

@@ -24,8 +24,8 @@
 // the lines of its helpers below.
 #define UPLOAD_LOG(level, ...)                                                             \
     do {                                                                                   \
-        static const LogCallSite logCallSite_ =                                            \
-            MakeLogCallSite("CTessalyWebAPI::UploadContentFile", __FILE__, __LINE__);      \
+        static const LogCallSite& logCallSite_ = /* never destroyed, as in LOG_WRITE */     \
+            *new LogCallSite(MakeLogCallSite("CTessalyWebAPI::UploadContentFile", __FILE__, __LINE__)); \
         LogRecord(logCallSite_, (level), __VA_ARGS__);                                     \
     } while (0)
 
@@ -144,6 +144,7 @@ public:
         if (m_context.transferFlag) *m_context.transferFlag = value;
     }
     bool CancelRequested() const { return m_context.cancelFlag && *m_context.cancelFlag == 1; }
+    const volatile int* CancelFlag() const { return m_context.cancelFlag; }
 
 private:
     UploadProgressContext m_context;
@@ -375,9 +376,15 @@ private:
             UPLOAD_LOG(2, "Upload: HTTP StatusCode[%d]", static_cast<int>(status));
             if (status != HTTP_STATUS_OK) return CTessalyWebAPI::HttpStatusMessage(status);
 
-            const std::string body = CTessalyWebAPI::ReadResponseText(*m_request);
+            std::string body;
+            const CTessalyWebAPI::BodyRead read =
+                CTessalyWebAPI::ReadResponseText(*m_request, body, m_progress.CancelFlag());
+            if (read == CTessalyWebAPI::BodyRead::Cancelled) {
+                UPLOAD_LOG(1, "Upload: Cancel while reading the answer");
+                return LoadMessageById(IDS_UPLOAD_CANCELLED);
+            }
             UPLOAD_LOG(2, "Upload: Response=%s", body.c_str());
-            const CTessalyWebAPI::Answer answer = CTessalyWebAPI::ReadAnswer(body);
+            const CTessalyWebAPI::Answer answer = CTessalyWebAPI::ReadAnswer(body, read);
             return answer.accepted ? std::string() : answer.detail;
         } catch (const fw::InternetException& e) {
             // The body went out whole but the answer broke off.

@@ -10,6 +10,7 @@
 #include "framework/Text.h"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -22,7 +23,12 @@ const char kUnknownServerErrorText[] = "サーバーから不明なエラーコ�
 constexpr int kServerErrorBaseId = 10000;
 // A proxy that keeps asking for credentials gets three chances.
 constexpr int kProxyAuthPasses = 3;
-constexpr DWORD kReadStep = 128;
+// Answer bytes are taken as they come, at most this many at a time.
+constexpr DWORD kReadStep = 16384;
+
+// The answer waits; only tests shorten them.
+DWORD g_answerWaitMs = CTessalyWebAPI::kAnswerWaitMs;
+DWORD g_answerReadLimitMs = CTessalyWebAPI::kAnswerReadLimitMs;
 
 // The login form. The traced form masks the password, the device key and the
 // device name; the user name shows as sent, URL-encoded.
@@ -99,6 +105,13 @@ int CTessalyWebAPI::AuthUserLogin(InternetSessionHolder& session, std::string* m
                                                                   url.IsSecure() ? INTERNET_FLAG_SECURE : 0);
                 // Computed once per login, never stored.
                 const std::string deviceKey = MakeDeviceKey();
+                // Whatever a trace or the server's answer holds, these never
+                // reach the log: the password as typed, as sent and as UTF-8.
+                AddLogSecret(settings.Password);
+                AddLogSecret(UrlEncode(settings.Password));
+                AddLogSecret(fw::WideToUtf8(fw::AnsiToWide(settings.Password)));
+                AddLogSecret(deviceKey);
+                AddLogSecret(kDeviceName);
                 const std::string form = LoginForm(settings, deviceKey, false);
                 request = SendLogin(*connection, url, form);
                 LOG_WRITE(2, "Login : SendData=%s", LoginForm(settings, deviceKey, true).c_str());
@@ -124,9 +137,10 @@ int CTessalyWebAPI::AuthUserLogin(InternetSessionHolder& session, std::string* m
                 if (status != HTTP_STATUS_OK) {
                     detail = HttpStatusMessage(status);
                 } else {
-                    const std::string body = ReadResponseText(*request);
+                    std::string body;
+                    const BodyRead read = ReadResponseText(*request, body);
                     LOG_WRITE(2, "Login : ResponseData=%s", body.c_str());
-                    const Answer answer = ReadAnswer(body);
+                    const Answer answer = ReadAnswer(body, read);
                     if (answer.accepted) {
                         result = 1;
                     } else {
@@ -181,9 +195,10 @@ int CTessalyWebAPI::AuthUserLogout(InternetSessionHolder& session, HttpConnectio
             if (status != HTTP_STATUS_OK) {
                 detail = HttpStatusMessage(status);
             } else {
-                const std::string body = ReadResponseText(*request);
+                std::string body;
+                const BodyRead read = ReadResponseText(*request, body);
                 LOG_WRITE(2, "LOGOUT : ResponseData[%s]", body.c_str());
-                const Answer answer = ReadAnswer(body);
+                const Answer answer = ReadAnswer(body, read);
                 if (answer.parsed) LOG_WRITE(0, "LOGOUT:strSuccess[%s]", answer.success.c_str());
                 if (answer.accepted) {
                     result = 1;
@@ -230,15 +245,51 @@ std::string CTessalyWebAPI::HttpStatusMessage(DWORD status) {
     return fw::Format(kHttpStatusText, static_cast<int>(status));
 }
 
-std::string CTessalyWebAPI::ReadResponseText(fw::HttpRequest& request) {
+CTessalyWebAPI::BodyRead CTessalyWebAPI::ReadResponseText(fw::HttpRequest& request, std::string& text,
+                                                          const volatile int* cancel) {
     // Line by line, each without its line feed, joined with nothing between.
-    std::string text;
+    // What has come is read at once (a read of more waits until it is all
+    // there), so the limits are looked at whenever a piece arrives; a
+    // silent server ends the wait for the next piece (kAnswerWaitMs).
+    text.clear();
+    const ULONGLONG deadline = GetTickCount64() + g_answerReadLimitMs;
+    size_t received = 0;
     char buffer[kReadStep];
-    for (DWORD read; (read = request.Read(buffer, sizeof buffer)) > 0;) {
-        for (DWORD i = 0; i < read; ++i)
-            if (buffer[i] != '\n') text += buffer[i];
+    for (;;) {
+        if (cancel && *cancel == 1) {
+            text.clear();
+            return BodyRead::Cancelled;
+        }
+        const DWORD available = request.DataAvailable();
+        if (available == 0) return BodyRead::Whole;
+        for (DWORD left = available; left > 0;) {
+            const DWORD read = request.Read(buffer, left < kReadStep ? left : kReadStep);
+            if (read == 0) return BodyRead::Whole;
+            received += read;
+            if (received > kMaxAnswerBytes) {
+                LOG_WRITE(4, "answer larger than %u bytes: not read further", static_cast<unsigned>(kMaxAnswerBytes));
+                text.clear();
+                text.shrink_to_fit();
+                return BodyRead::TooLarge;
+            }
+            const char* end = buffer + read;
+            for (const char* p = buffer; p < end;) {
+                const char* feed = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+                text.append(p, feed ? feed : end);
+                p = feed ? feed + 1 : end;
+            }
+            left -= read;
+        }
+        if (GetTickCount64() > deadline) {
+            LOG_WRITE(4, "answer not whole within %lu ms", g_answerReadLimitMs);
+            throw fw::InternetException(ERROR_INTERNET_TIMEOUT);
+        }
     }
-    return text;
+}
+
+void CTessalyWebAPI::SetAnswerTimeLimitsForTesting(DWORD waitMs, DWORD readLimitMs) {
+    g_answerWaitMs = waitMs;
+    g_answerReadLimitMs = readLimitMs;
 }
 
 std::string CTessalyWebAPI::LastErrorText() { return fw::SystemErrorText(GetLastError()); }
@@ -262,7 +313,11 @@ std::unique_ptr<fw::HttpRequest> CTessalyWebAPI::OpenRequest(const fw::HttpConne
                                                              const fw::UrlParts& url, const char* endpoint,
                                                              DWORD flags) {
     // No separator is inserted: the configured URL ends with "/".
-    return std::make_unique<fw::HttpRequest>(connection, verb, url.object + endpoint, flags, "HTTP/1.0", 1);
+    auto request = std::make_unique<fw::HttpRequest>(connection, verb, url.object + endpoint, flags, "HTTP/1.0", 1);
+    // The platform may wait for an answer without end; the request takes
+    // this bound with it when it is sent (set later, it would not count).
+    request->SetOptionDword(INTERNET_OPTION_RECEIVE_TIMEOUT, g_answerWaitMs);
+    return request;
 }
 
 void CTessalyWebAPI::ApplyCertificateOptions(fw::HttpRequest& request) {
@@ -270,8 +325,12 @@ void CTessalyWebAPI::ApplyCertificateOptions(fw::HttpRequest& request) {
     request.SetOptionDword(INTERNET_OPTION_SECURITY_FLAGS, flags | kIgnoredCertificateProblems);
 }
 
-CTessalyWebAPI::Answer CTessalyWebAPI::ReadAnswer(const std::string& body) {
+CTessalyWebAPI::Answer CTessalyWebAPI::ReadAnswer(const std::string& body, BodyRead read) {
     Answer answer;
+    if (read == BodyRead::TooLarge) {
+        answer.detail = LoadMessageById(IDS_RESPONSE_PARSE_FAILED);
+        return answer;
+    }
     if (body.empty()) {
         answer.detail = LoadMessageById(IDS_NO_RESPONSE_DATA);
         return answer;

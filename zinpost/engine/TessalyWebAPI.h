@@ -37,6 +37,21 @@ public:
     static constexpr char kLoginEndpoint[] = "authUserLogin";
     static constexpr char kLogoutEndpoint[] = "authUserLogout";
 
+    // What the program takes from a server, at most. The largest real answer
+    // is the group listing at about 150 bytes a group: 8 MiB hold some 50,000
+    // groups, far beyond any real tree, and the small answers of login,
+    // logout and upload a thousand times over. A larger body (a broken
+    // server, a portal page streaming without end) is read no further and
+    // counts as an answer that cannot be read.
+    static constexpr size_t kMaxAnswerBytes = 8 * 1024 * 1024;
+    // How long a request waits for the server's next bytes: its answer head
+    // (after a whole upload, too) and every further piece of the body. A
+    // server silent for two minutes is taken as gone.
+    static constexpr DWORD kAnswerWaitMs = 120000;
+    // How long reading one answer body may take in all, so that a body that
+    // trickles without end is bounded too.
+    static constexpr DWORD kAnswerReadLimitMs = 120000;
+
     // Logs in with the server, user and password of the settings. 1 when the
     // server accepted: both holders then hold the open session and
     // connection, whose cookies authorise the later requests. 0 otherwise:
@@ -70,9 +85,20 @@ public:
     static std::string ServerErrorMessage(int code);
     // "...(StatusCode %d)": every answer whose status is not 200.
     static std::string HttpStatusMessage(DWORD status);
-    // The whole answer body; the line feeds are dropped (a carriage return
-    // before one stays). Empty for an empty body.
-    static std::string ReadResponseText(fw::HttpRequest& request);
+    // How reading an answer body ended.
+    enum class BodyRead {
+        Whole,      // the text holds the body
+        TooLarge,   // longer than kMaxAnswerBytes: the text is empty
+        Cancelled,  // the cancel flag became 1 before the body was whole
+    };
+    // The whole answer body into `text`; the line feeds are dropped (a
+    // carriage return before one stays). Empty for an empty body. Reads what
+    // has come as it comes, watching `cancel` (when given) between pieces.
+    // Throws fw::InternetException when the server stops sending
+    // (kAnswerWaitMs) or the body is not whole within kAnswerReadLimitMs
+    // (ERROR_INTERNET_TIMEOUT).
+    static BodyRead ReadResponseText(fw::HttpRequest& request, std::string& text,
+                                     const volatile int* cancel = nullptr);
     // The system's text for the calling thread's last error; empty when none.
     static std::string LastErrorText();
 
@@ -84,7 +110,8 @@ public:
     // The flag set for login, logout and upload: secure for https.
     static DWORD RequestFlagsFor(const fw::UrlParts& url);
     // Opens a request for `endpoint`: its path is the URL path followed
-    // directly by the endpoint name, HTTP/1.0, context 1.
+    // directly by the endpoint name, HTTP/1.0, context 1. Its answer is
+    // waited for at most kAnswerWaitMs at a time.
     static std::unique_ptr<fw::HttpRequest> OpenRequest(const fw::HttpConnection& connection, const char* verb,
                                                         const fw::UrlParts& url, const char* endpoint,
                                                         DWORD flags);
@@ -101,7 +128,11 @@ public:
         std::string errnoText;  // "errno" as text (ANSI), when parsed and not accepted
         std::string detail;     // for the user when not accepted: message 107, 108 or the server's
     };
-    static Answer ReadAnswer(const std::string& body);
+    // A body read whole is parsed; one that was too large reads as not JSON.
+    static Answer ReadAnswer(const std::string& body, BodyRead read = BodyRead::Whole);
+
+    // Tests shorten the answer waits; the program never calls this.
+    static void SetAnswerTimeLimitsForTesting(DWORD waitMs, DWORD readLimitMs);
 
     // How session and connection are named in traces: their handle values.
     static int Identity(const InternetSessionHolder& session);

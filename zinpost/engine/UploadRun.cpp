@@ -5,6 +5,7 @@
 #include "zinpost/ui/resource.h"
 
 #include "framework/Text.h"
+#include "framework/WinHandle.h"
 
 #include <shellapi.h>
 
@@ -20,7 +21,45 @@ std::wstring FileNameOf(const std::wstring& path) {
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
+// The same file, by its identity (volume and file index); by the full path
+// when either cannot be opened.
+bool SameFile(const std::wstring& a, const std::wstring& b) {
+    const auto identity = [](const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
+        fw::UniqueFile file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        return file && GetFileInformationByHandle(file.get(), &info);
+    };
+    BY_HANDLE_FILE_INFORMATION first{}, second{};
+    if (identity(a, first) && identity(b, second)) {
+        return first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+               first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+    }
+    const auto full = [](const std::wstring& path) {
+        wchar_t buffer[MAX_PATH * 2] = {};
+        const DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH * 2, buffer, nullptr);
+        return n > 0 && n < MAX_PATH * 2 ? std::wstring(buffer, n) : path;
+    };
+    const std::wstring x = full(a), y = full(b);
+    return CompareStringOrdinal(x.c_str(), static_cast<int>(x.size()), y.c_str(), static_cast<int>(y.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
 }  // namespace
+
+ConvertedPdfCheck::ConvertedPdfCheck(const std::wstring& document) : m_document(document) {
+    DocumentPath parts;
+    if (SplitDocumentPath(document, parts)) {
+        m_besidePdf = parts.drive + parts.directory + parts.name + L".pdf";
+        m_besideExisted = GetFileAttributesW(m_besidePdf.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+}
+
+bool ConvertedPdfCheck::CreatedByConversion(const std::wstring& pdf) const {
+    if (pdf.empty() || SameFile(pdf, m_document)) return false;
+    if (!m_besidePdf.empty() && SameFile(pdf, m_besidePdf)) return !m_besideExisted;
+    return true;
+}
 
 UINT CheckUploadSettings(CAppSettings& s) {
     if (s.Folder == 0 && s.FolderName.empty()) return IDS_NO_UPLOAD_TARGET;

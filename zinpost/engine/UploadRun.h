@@ -33,5 +33,24 @@ struct DocumentPath {
 // False when a piece does not fit the run's 259-character buffers.
 bool SplitDocumentPath(const std::wstring& path, DocumentPath& parts);
 
+// Whether the PDF a conversion handed back may be deleted after its upload:
+// only when the conversion created it. A converter that writes report.pdf
+// beside report.docx overwrites a report.pdf of the user's own (which must
+// not be deleted as well), and one that hands back the document's own path
+// must not have the document deleted.
+class ConvertedPdfCheck {
+public:
+    // Before the conversion: notes whether the PDF beside the document exists.
+    explicit ConvertedPdfCheck(const std::wstring& document);
+    // After it: false for the document itself and for a PDF beside it that
+    // was there before; true otherwise.
+    bool CreatedByConversion(const std::wstring& pdf) const;
+
+private:
+    std::wstring m_document;
+    std::wstring m_besidePdf;  // the document's folder and base name, with ".pdf"
+    bool m_besideExisted = false;
+};
+
 // The result line of a file: its path, and on failure " (" reason ")".
 std::wstring VerdictLine(const std::wstring& path, const std::string& error);

@@ -105,6 +105,7 @@ bool CzinpostDlg::UploadOneFile(UploadEntry& entry, int index, const UploadProgr
 
     bool send = true;
     bool converted = false;
+    bool createdPdf = false;  // the conversion made the PDF: it goes after the upload
     std::string error;
     if (!split) {
         // A piece of the path longer than the run's buffers: refused alone.
@@ -117,7 +118,9 @@ bool CzinpostDlg::UploadOneFile(UploadEntry& entry, int index, const UploadProgr
             SetStatus(fw::Format("PDF変換中(%d/%d)", index, count));
             converted = true;
             std::wstring pdf;
+            const ConvertedPdfCheck check(entry.Path);
             if (gate.convertPDF(entry.Path, pdf) == 1) {
+                createdPdf = check.CreatedByConversion(pdf);
                 entry.Path = pdf;
             } else {
                 error = LoadMessageById(IDS_PDF_CONVERT_FAILED) + "{" + gate.GetErrorText() + "}";
@@ -126,11 +129,15 @@ bool CzinpostDlg::UploadOneFile(UploadEntry& entry, int index, const UploadProgr
         }
     }
 
-    // The converted PDF goes once it was sent (or is no longer to be sent);
-    // the line then names the document as dropped.
+    // The converted PDF goes once it was sent (or is no longer to be sent),
+    // unless it is not the conversion's own; the line then names the
+    // document as dropped.
     auto removeConvertedPdf = [&] {
         if (!converted || !send) return;
-        if (!DeleteFileW(entry.Path.c_str())) LOG_WRITE(4, "PDF not deleted[%lu]", GetLastError());
+        if (!createdPdf)
+            LOG_WRITE(1, "PDF kept: not made by the conversion[%s]", fw::WideToAnsi(entry.Path).c_str());
+        else if (!DeleteFileW(entry.Path.c_str()))
+            LOG_WRITE(4, "PDF not deleted[%lu]", GetLastError());
         entry.Path = L"PDF変換 - " + parts.Full();
     };
 

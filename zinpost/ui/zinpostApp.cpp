@@ -7,6 +7,7 @@
 #include "zinpost/ui/zinpostDlg.h"
 
 #include "framework/MessageBox.h"
+#include "framework/Sync.h"
 #include "framework/Text.h"
 
 #include <commctrl.h>
@@ -17,9 +18,51 @@ namespace {
 // Constructed before the entry point, so the settings record exists before
 // any window; destroyed after every process-wide object created on first use.
 CzinpostApp theApp;
+// How long the exit waits for workers that are about to end by themselves.
+constexpr DWORD kWorkerGraceMs = 2000;
 }  // namespace
 
 CzinpostApp& TheApp() { return theApp; }
+
+namespace {
+
+void RestrictLibrarySearch() {
+    // Libraries loaded by name (the result library, the converter, what the
+    // system loads for us) come from the program's folder, the system and
+    // the folders of PATH, never from the current folder: Explorer starts
+    // the program there, and the dropped files lie there. An empty DLL
+    // directory takes the current folder out of the classic search (Wine
+    // does not honour it); the default directories do it everywhere they
+    // exist, with PATH's absolute folders added back for the converter.
+    SetDllDirectoryW(L"");
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    using AddDllDirectoryFunction = void*(WINAPI*)(PCWSTR);
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+        reinterpret_cast<void (*)()>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    const auto addDirectory = reinterpret_cast<AddDllDirectoryFunction>(
+        reinterpret_cast<void (*)()>(GetProcAddress(kernel, "AddDllDirectory")));
+    if (!setDefault || !addDirectory) return;  // a system without them: the empty DLL directory stands
+    if (!setDefault(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS)) {
+        LOG_WRITE(4, "SetDefaultDllDirectories failed[%lu]", GetLastError());
+        return;
+    }
+    std::wstring path(32767, L'\0');
+    path.resize(GetEnvironmentVariableW(L"PATH", path.data(), static_cast<DWORD>(path.size())));
+    for (size_t start = 0; start < path.size();) {
+        size_t end = path.find(L';', start);
+        if (end == std::wstring::npos) end = path.size();
+        std::wstring folder = path.substr(start, end - start);
+        start = end + 1;
+        if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"') folder = folder.substr(1, folder.size() - 2);
+        // Only absolute folders: "." or a relative entry would be the current folder again.
+        const bool absolute = (folder.size() >= 3 && folder[1] == L':' && (folder[2] == L'\\' || folder[2] == L'/')) ||
+                              folder.rfind(L"\\\\", 0) == 0;
+        if (absolute) addDirectory(folder.c_str());
+    }
+}
+
+}  // namespace
 
 CzinpostApp::CzinpostApp() : m_settings(&m_profile) {
     SetAppSettings(&m_settings);
@@ -28,9 +71,7 @@ CzinpostApp::CzinpostApp() : m_settings(&m_profile) {
 }
 
 int CzinpostApp::InitInstance() {
-    // Libraries loaded by name (the result library, the converter) come from
-    // the program's folder or the system, never from the current folder.
-    SetDllDirectoryW(L"");
+    RestrictLibrarySearch();
 
     INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), 0xFF};  // the Windows 95 classes
     InitCommonControlsEx(&controls);
@@ -53,12 +94,17 @@ int CzinpostApp::InitInstance() {
     LOG_WRITE(1, "zinpost nResponse ----[%d]", static_cast<int>(response));
     LOG_WRITE(1, "zinpost endend ----");
     m_hMainWnd = nullptr;
-    CThreadAgent* agent = CThreadAgent::GetInstance();
-    if (agent && agent->UploadRunning()) {
-        // The close gave up waiting for the run: its window object stays for
-        // it until the process ends, and the session is not pulled away.
-        LOG_WRITE(1, "zinpost: upload still running at exit");
-        dlg.release();
+    // The close may give up waiting for a worker (a run that converts or
+    // logs in, a login held in the proxy credential dialog, a folder
+    // refresh). It still uses the window object, the session, the thread
+    // agent and the PDF gate, so none of them may be destroyed under it.
+    // A worker that is ending anyway (a cancelled transfer logging out) gets
+    // a moment; then the process ends at once and takes the others with it.
+    const ULONGLONG grace = GetTickCount64() + kWorkerGraceMs;
+    while (fw::RunningWorkerThreads() > 0 && GetTickCount64() < grace) Sleep(10);
+    if (const int workers = fw::RunningWorkerThreads(); workers > 0) {
+        LOG_WRITE(1, "zinpost: %d worker(s) still running at exit", workers);
+        ExitProcess(0);
     }
     dlg.reset();  // the window's destructor logs the shared session out once more
     WSACleanup();

@@ -23,7 +23,7 @@ CzinpostDlg::CzinpostDlg(CAppSettings* settings)
           LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE))) {}
 
 CzinpostDlg::~CzinpostDlg() {
-    // Logs the shared server session out once more, without its lock.
+    // Logs the shared server session out once more, unless a request uses it.
     LogoutOnClose();
 }
 
@@ -248,8 +248,10 @@ void CzinpostDlg::OnBnClickedCancel() {
 }
 
 void CzinpostDlg::LogoutOnClose() {
+    // Never under a request that still uses the session, and without
+    // waiting for one (the facade's destructor would).
     std::string error;
-    CCommServer().Logout(&error);
+    CCommServerSingleton::GetInstance().LogoutIfIdle(&error);
 }
 
 void CzinpostDlg::SetStatus(const std::string& text) {

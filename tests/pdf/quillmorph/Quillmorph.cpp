@@ -90,6 +90,8 @@ public:
     int Convert(const char* source, char* output) override {
         Record(std::string("Convert ") + source);
         if (m_settings.empty()) return Fail("no test settings", -1);
+        // A slow conversion, for tests that close the program meanwhile.
+        if (const long delay = Number("ConvertDelayMs", 0); delay > 0) Sleep(static_cast<DWORD>(delay));
         const int result = static_cast<int>(Number("ConvertResult", 1));
         if (result != 1) {
             Fail("conversion failed", result);
@@ -99,6 +101,12 @@ public:
         const DWORD attributes = GetFileAttributesA(source);
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
             return Fail("source file not found", ERROR_FILE_NOT_FOUND);
+        // A broken converter that hands back the document itself as "the PDF".
+        if (Text("ReturnSource", "") == "1") {
+            CopyText(output, kQuillmorphPathSize, source);
+            Record(std::string("Converted ") + source);
+            return 1;
+        }
 
         std::string name = source;
         const size_t slash = name.find_last_of("\\/");
@@ -125,6 +133,7 @@ public:
         CloseHandle(file);
         if (!ok || written != pdf.size()) return Fail("PDF not written", static_cast<long>(GetLastError()));
         CopyText(output, kQuillmorphPathSize, pdfPath);
+        Record("Converted " + pdfPath);
         return 1;
     }
 

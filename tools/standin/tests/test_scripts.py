@@ -88,6 +88,38 @@ class AnswerShapeTest(support.StandinTestCase):
             login(self.server)
         self.assertEqual(records(self.server)[-1]["outcome"], "hangup")
 
+    def test_misbehaving_bodies(self):
+        # Padded to a size, paced, stalled, cut and endless answer bodies.
+        resp, _ = self.login_answer({"pad_to": 5000})
+        self.assertEqual(len(resp.body), 5000)
+        self.assertTrue(resp.json()["result"]["success"])
+        script(self.server, "authUserLogout", {"answer_rate": 40})
+        start = time.monotonic()
+        resp = api(self.server, "GET", "authUserLogout")
+        self.assertGreaterEqual(time.monotonic() - start, 0.5)     # 41 bytes at 40 a second
+        self.assertEqual(resp.json()["result"]["errno"], 7)
+        for step in ({"stall_after": 10}, {"cut_answer_after": 10}, {"endless": True}):
+            script(self.server, "authUserLogout", step)
+            with support.connect(self.server.port("http"), timeout=2) as sock:
+                sock.sendall(support.request_bytes("GET", "/api/authUserLogout"))
+                data = b""
+                try:
+                    while len(data) < 300000:
+                        chunk = sock.recv(65536)
+                        if not chunk:
+                            break
+                        data += chunk
+                except OSError:     # the stalled body: nothing more comes
+                    pass
+            head, _, body = data.partition(b"\r\n\r\n")
+            self.assertIn(b"HTTP/1.1 200", head, step)
+            if "endless" in step:
+                self.assertNotIn(b"Content-Length", head)
+                self.assertGreaterEqual(len(body), 300000 - len(head) - 4)
+            else:
+                self.assertIn(b"Content-Length: 42", head)
+                self.assertEqual(body, b'{"result": {"success": false, "errno": 7}}'[:10], step)
+
     def test_first_match_and_any_endpoint(self):
         script(self.server, "uploadContentFile.json", {"errno": 14})
         script(self.server, "*", {"errno": 3})
