@@ -2,9 +2,17 @@
 
 #include "Text.h"
 
+#include <memory>
 #include <vector>
 
 namespace fw {
+namespace {
+// Carries a RunOnWindowThread request to the dialog's thread.
+constexpr UINT kRunOnWindowThread = WM_APP + 0x3F00;
+// Carries PostToWindowThread work (a heap std::function the dialog deletes).
+constexpr UINT kPostedWork = WM_APP + 0x3F02;
+using Work = std::function<void()>;
+}  // namespace
 
 Dialog::Dialog(UINT templateId, HINSTANCE module)
     : m_templateId(templateId), m_module(module ? module : GetModuleHandleW(nullptr)) {}
@@ -60,6 +68,23 @@ void Dialog::EndDialog(INT_PTR result) {
     }
 }
 
+void Dialog::RunOnWindowThread(const std::function<void()>& work) const {
+    if (!m_hwnd || GetWindowThreadProcessId(m_hwnd, nullptr) == GetCurrentThreadId()) {
+        work();
+        return;
+    }
+    SendMessageW(m_hwnd, kRunOnWindowThread, 0, reinterpret_cast<LPARAM>(&work));
+}
+
+void Dialog::PostToWindowThread(std::function<void()> work) const {
+    if (!m_hwnd || GetWindowThreadProcessId(m_hwnd, nullptr) == GetCurrentThreadId()) {
+        if (m_hwnd) work();
+        return;
+    }
+    auto* posted = new Work(std::move(work));
+    if (!PostMessageW(m_hwnd, kPostedWork, 0, reinterpret_cast<LPARAM>(posted))) delete posted;
+}
+
 void Dialog::SetItemText(int id, const std::wstring& text) const { SetDlgItemTextW(m_hwnd, id, text.c_str()); }
 
 void Dialog::SetItemTextAnsi(int id, const std::string& text) const { SetDlgItemTextA(m_hwnd, id, text.c_str()); }
@@ -98,6 +123,14 @@ INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_INITDIALOG:
         m_shown = false;
         return OnInitDialog();
+    case kRunOnWindowThread:
+        (*reinterpret_cast<const Work*>(lParam))();
+        return TRUE;
+    case kPostedWork: {
+        const std::unique_ptr<Work> work(reinterpret_cast<Work*>(lParam));
+        (*work)();
+        return TRUE;
+    }
     case WM_COMMAND:
         return OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam)) ? TRUE : FALSE;
     default: {
@@ -130,6 +163,9 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPAR
         self->OnUnexpectedException();
     }
     if (message == WM_NCDESTROY) {
+        MSG queued;
+        while (PeekMessageW(&queued, hwnd, kPostedWork, kPostedWork, PM_REMOVE))
+            delete reinterpret_cast<Work*>(queued.lParam);
         SetWindowLongPtrW(hwnd, DWLP_USER, 0);
         self->m_hwnd = nullptr;
     }

@@ -4,6 +4,7 @@
 // WM_INITDIALOG on, and is cleared when the window goes away, so no message
 // reaches a half-destroyed object.
 #include <windows.h>
+#include <functional>
 #include <string>
 
 namespace fw {
@@ -33,6 +34,17 @@ public:
     // Once the dialog is first on screen it posts itself `message`, so that
     // work runs with the window shown (0: nothing is posted).
     void PostWhenShown(UINT message) { m_showMessage = message; }
+
+    // Runs `work` on the thread that owns the dialog and returns when it is
+    // done: a worker that changes several controls pays one round trip
+    // instead of one per control. On the owning thread it runs at once.
+    void RunOnWindowThread(const std::function<void()>& work) const;
+
+    // Hands `work` to the dialog's thread without waiting for it (at once on
+    // that thread): for a worker's updates of the window, which need not
+    // wait while the window thread paints. Work is done in the order it was
+    // posted; work still queued when the window goes is dropped.
+    void PostToWindowThread(std::function<void()> work) const;
 
     HWND Item(int id) const { return GetDlgItem(m_hwnd, id); }
     void SetItemText(int id, const std::wstring& text) const;

@@ -2,6 +2,10 @@
 
 #include <process.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
 namespace fw {
 
 bool SingleLock::Lock(DWORD timeout) {
@@ -50,17 +54,30 @@ struct StartRecord {
 };
 
 std::atomic<int> g_runningWorkers{0};
+// Told whenever a worker ends, for WaitForWorkerThreads.
+std::mutex g_workersMutex;
+std::condition_variable g_workerEnded;
 
 unsigned __stdcall ThreadEntry(void* raw) {
     std::unique_ptr<StartRecord> start(static_cast<StartRecord*>(raw));
     struct Running {
-        ~Running() { --g_runningWorkers; }
+        ~Running() {
+            const std::lock_guard<std::mutex> lock(g_workersMutex);
+            --g_runningWorkers;
+            g_workerEnded.notify_all();
+        }
     } running;
     return start->function(start->param);
 }
 }  // namespace
 
 int RunningWorkerThreads() { return g_runningWorkers.load(); }
+
+bool WaitForWorkerThreads(DWORD timeoutMs) {
+    std::unique_lock<std::mutex> lock(g_workersMutex);
+    return g_workerEnded.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                  [] { return g_runningWorkers.load() == 0; });
+}
 
 std::shared_ptr<WorkerThread> BeginWorkerThread(ThreadFunction function, void* param, int priority) {
     auto start = std::make_unique<StartRecord>(StartRecord{function, param});

@@ -64,5 +64,7 @@ std::shared_ptr<WorkerThread> BeginWorkerThread(ThreadFunction function, void* p
                                                 int priority = THREAD_PRIORITY_NORMAL);
 // Worker threads started above whose function has not returned yet.
 int RunningWorkerThreads();
+// Waits at most `timeoutMs` until no worker thread runs; true when none does.
+bool WaitForWorkerThreads(DWORD timeoutMs);
 
 }  // namespace fw

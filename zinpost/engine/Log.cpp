@@ -88,13 +88,16 @@ std::string FormatLogTimestamp(const SYSTEMTIME& t) {
     return text;
 }
 
+bool LogLevelWritten(int level) { return level >= LOG_THRESHOLD; }
+
 void LogRecord(const LogCallSite& site, int level, const char* format, ...) {
+    if (!LogLevelWritten(level)) return;
     char message[kRecordBuffer] = {};
     va_list args;
     va_start(args, format);
     vsnprintf(message, sizeof message, format, args);
     va_end(args);
-    if (level >= LOG_THRESHOLD) MaskSecrets(message, sizeof message);
+    MaskSecrets(message, sizeof message);
 
     char record[kRecordBuffer] = {};
     snprintf(record, sizeof record, "TID(%d), [%s:%d],%s, - (%s)", static_cast<int>(GetCurrentThreadId()),

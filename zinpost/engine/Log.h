@@ -32,12 +32,19 @@ void WriteLog(int level, std::string message);
 // The date-and-time column: "YYYY/MM/DD,hh:mm:ss.mmm,".
 std::string FormatLogTimestamp(const SYSTEMTIME& time);
 
-// The call-site record is made on the first run of the statement and never
-// destroyed: the destructors of process-wide objects log at exit, after
-// records made later than those objects would have gone.
-#define LOG_WRITE(level, ...)                                                              \
+// Whether lines of `level` reach the file in this build. Statements below
+// the threshold cost a call and nothing more: no formatting, no mutex.
+bool LogLevelWritten(int level);
+
+// The call-site record is made on the first written line of the statement
+// and never destroyed: the destructors of process-wide objects log at exit,
+// after records made later than those objects would have gone.
+#define LOG_WRITE_AS(function, level, ...)                                                 \
     do {                                                                                   \
-        static const LogCallSite& logCallSite_ =                                           \
-            *new LogCallSite(MakeLogCallSite(__PRETTY_FUNCTION__, __FILE__, __LINE__));    \
-        LogRecord(logCallSite_, (level), __VA_ARGS__);                                     \
+        if (LogLevelWritten(level)) {                                                      \
+            static const LogCallSite& logCallSite_ =                                       \
+                *new LogCallSite(MakeLogCallSite((function), __FILE__, __LINE__));         \
+            LogRecord(logCallSite_, (level), __VA_ARGS__);                                 \
+        }                                                                                  \
     } while (0)
+#define LOG_WRITE(level, ...) LOG_WRITE_AS(__PRETTY_FUNCTION__, level, __VA_ARGS__)

@@ -12,6 +12,7 @@
 #include "zinpost/engine/TextEncoding.h"
 #include "zinpost/ui/resource.h"
 
+#include "framework/Control.h"
 #include "framework/Text.h"
 
 #include <commctrl.h>
@@ -22,12 +23,7 @@
 
 // Every line of the upload is traced under the operation's own name, also
 // the lines of its helpers below.
-#define UPLOAD_LOG(level, ...)                                                             \
-    do {                                                                                   \
-        static const LogCallSite& logCallSite_ = /* never destroyed, as in LOG_WRITE */     \
-            *new LogCallSite(MakeLogCallSite("CTessalyWebAPI::UploadContentFile", __FILE__, __LINE__)); \
-        LogRecord(logCallSite_, (level), __VA_ARGS__);                                     \
-    } while (0)
+#define UPLOAD_LOG(level, ...) LOG_WRITE_AS("CTessalyWebAPI::UploadContentFile", level, __VA_ARGS__)
 
 // 25 hyphens and 15 digits; every delimiter line in the body has two more
 // hyphens in front.
@@ -125,20 +121,23 @@ public:
     void Reset() {
         m_position = 0;
         if (!m_context.progressBar) return;
-        SendMessageA(m_context.progressBar, PBM_SETRANGE32, 0, 100);
-        SendMessageA(m_context.progressBar, PBM_SETPOS, 0, 0);
+        fw::SendWithoutWaiting(m_context.progressBar, PBM_SETRANGE32, 0, 100);
+        fw::SendWithoutWaiting(m_context.progressBar, PBM_SETPOS, 0, 0);
     }
-    // The bar is told only when the percentage changed: a message to the
-    // window thread costs far more than a block, and a file of 400 MiB has
-    // 40,960 blocks but 101 percentages.
+    // The bar is told only when the percentage changed, and without waiting
+    // for the window thread to draw it: a message to that thread costs far
+    // more than a block, and a file of 400 MiB has 40,960 blocks but 101
+    // percentages. Posted messages keep their order, so the bar ends where
+    // the upload did.
     void SetPosition(int percent) {
         if (percent == m_position) return;
         m_position = percent;
-        if (m_context.progressBar) SendMessageA(m_context.progressBar, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+        if (m_context.progressBar) fw::SendWithoutWaiting(m_context.progressBar, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
     }
-    // `name` in the ANSI code page; "" clears the display.
+    // `name` in the ANSI code page; "" clears the display. Handed over
+    // without waiting for the window thread, like the bar's position.
     void ShowName(const std::string& name) const {
-        if (m_context.fileNameDisplay) SetWindowTextA(m_context.fileNameDisplay, name.c_str());
+        if (m_context.fileNameDisplay) fw::SetControlTextAsync(m_context.fileNameDisplay, fw::AnsiToWide(name));
     }
     void SetTransferring(int value) const {
         if (m_context.transferFlag) *m_context.transferFlag = value;

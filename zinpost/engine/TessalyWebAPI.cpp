@@ -30,6 +30,17 @@ constexpr DWORD kReadStep = 16384;
 DWORD g_answerWaitMs = CTessalyWebAPI::kAnswerWaitMs;
 DWORD g_answerReadLimitMs = CTessalyWebAPI::kAnswerReadLimitMs;
 
+// What the client tells of itself cannot change while the process runs:
+// read once, kept in memory only.
+const std::string& AppVersion() {
+    static const std::string version = GetAppVersionText();
+    return version;
+}
+const std::string& DeviceKey() {
+    static const std::string key = MakeDeviceKey();
+    return key;
+}
+
 // The login form. The traced form masks the password, the device key and the
 // device name; the user name shows as sent, URL-encoded.
 std::string LoginForm(const ConnectionSettings& settings, const std::string& deviceKey, bool masked) {
@@ -37,7 +48,7 @@ std::string LoginForm(const ConnectionSettings& settings, const std::string& dev
         {"username", UrlEncode(settings.User)},
         {"password", masked ? kMasked : UrlEncode(settings.Password)},
         {"app_name", kAppName},
-        {"app_ver", GetAppVersionText()},
+        {"app_ver", AppVersion()},
         {"device_key", masked ? kMasked : deviceKey},
         {"deviceName", masked ? kMasked : kDeviceName},
     });
@@ -103,8 +114,7 @@ int CTessalyWebAPI::AuthUserLogin(InternetSessionHolder& session, std::string* m
             if (session) {
                 connection = std::make_unique<fw::HttpConnection>(*session, url.host, url.port, nullptr, nullptr,
                                                                   url.IsSecure() ? INTERNET_FLAG_SECURE : 0);
-                // Computed once per login, never stored.
-                const std::string deviceKey = MakeDeviceKey();
+                const std::string& deviceKey = DeviceKey();
                 // Whatever a trace or the server's answer holds, these never
                 // reach the log: the password as typed, as sent and as UTF-8.
                 AddLogSecret(settings.Password);

@@ -17,7 +17,7 @@ struct UploadParams {
 struct UploadProgressContext {
     HWND progressBar = nullptr;          // range 0..100, the percentage sent
     std::wstring text;                   // not used by the upload
-    HWND fileNameDisplay = nullptr;      // shows the registered name (SetWindowText)
+    HWND fileNameDisplay = nullptr;      // shows the registered name
     volatile int* transferFlag = nullptr; // 1 while file data is written
     volatile int* cancelFlag = nullptr;   // 1: stop after the current block
 };

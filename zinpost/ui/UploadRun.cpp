@@ -64,12 +64,14 @@ void CzinpostDlg::OnDropFiles(HDROP drop) {
 void CzinpostDlg::UploadFunction() {
     bool anyFailure = false;
     try {
-        SetStatus("ログイン");
-        SendDlgItemMessageW(Hwnd(), IDC_UPLOAD_PROGRESS, PBM_SETRANGE32, 0, 100);
-        SendDlgItemMessageW(Hwnd(), IDC_UPLOAD_PROGRESS, PBM_SETPOS, 0, 0);
         m_bRunningCursor = 1;
         m_bCancelRequested = 0;
-        ShowRunningLayout();
+        RunOnWindowThread([this] {
+            SetStatus("ログイン");
+            SendDlgItemMessageW(Hwnd(), IDC_UPLOAD_PROGRESS, PBM_SETRANGE32, 0, 100);
+            SendDlgItemMessageW(Hwnd(), IDC_UPLOAD_PROGRESS, PBM_SETPOS, 0, 0);
+            ShowRunningLayout();
+        });
 
         UploadProgressContext progress;
         progress.progressBar = Item(IDC_UPLOAD_PROGRESS);
@@ -98,10 +100,17 @@ bool CzinpostDlg::UploadOneFile(UploadEntry& entry, int index, const UploadProgr
     DocumentPath parts;
     const bool split = SplitDocumentPath(entry.Path, parts);
 
-    SendDlgItemMessageW(Hwnd(), IDC_UPLOAD_PROGRESS, PBM_SETRANGE32, 0, 100);
-    SendDlgItemMessageW(Hwnd(), IDC_UPLOAD_PROGRESS, PBM_SETPOS, 0, 0);
-    SetItemText(IDC_FILE_NAME_BUTTON, parts.name + parts.extension);
-    InvalidateRect(Item(IDC_FILE_NAME_BUTTON), nullptr, TRUE);
+    // The file's first view, handed to the window's thread without waiting.
+    const bool checkConversion = split && m_settings->ConvertPDF == 1;
+    const std::string registering = fw::Format("登録中(%d/%d)", index, count);
+    std::string status = checkConversion ? fw::Format("PDF変換チェック中(%d/%d)", index, count) : registering;
+    PostToWindowThread([this, name = parts.name + parts.extension, status] {
+        SendDlgItemMessageW(Hwnd(), IDC_UPLOAD_PROGRESS, PBM_SETRANGE32, 0, 100);
+        SendDlgItemMessageW(Hwnd(), IDC_UPLOAD_PROGRESS, PBM_SETPOS, 0, 0);
+        SetItemText(IDC_FILE_NAME_BUTTON, name);
+        InvalidateRect(Item(IDC_FILE_NAME_BUTTON), nullptr, TRUE);
+        SetStatus(status);
+    });
 
     bool send = true;
     bool converted = false;
@@ -111,11 +120,11 @@ bool CzinpostDlg::UploadOneFile(UploadEntry& entry, int index, const UploadProgr
         // A piece of the path longer than the run's buffers: refused alone.
         error = PathTooLongText();
         send = false;
-    } else if (m_settings->ConvertPDF == 1) {
-        SetStatus(fw::Format("PDF変換チェック中(%d/%d)", index, count));
+    } else if (checkConversion) {
         COfficePDF& gate = COfficePDF::GetInstance();
         if (gate.checkThisExtConvert(parts.extension) == 1) {
-            SetStatus(fw::Format("PDF変換中(%d/%d)", index, count));
+            status = fw::Format("PDF変換中(%d/%d)", index, count);
+            SetStatus(status);
             converted = true;
             std::wstring pdf;
             const ConvertedPdfCheck check(entry.Path);
@@ -147,7 +156,7 @@ bool CzinpostDlg::UploadOneFile(UploadEntry& entry, int index, const UploadProgr
         return false;
     }
 
-    SetStatus(fw::Format("登録中(%d/%d)", index, count));
+    if (status != registering) SetStatus(registering);
     if (send) {
         UploadParams params;
         params.folder = m_settings->Folder;
@@ -179,7 +188,9 @@ void CzinpostDlg::EndOfRun(bool anyFailure) {
     m_bTransferFlag = 1;
     if (m_bClosing) return;
 
-    ShowIdleLayout();
+    // A run from the command line closes the window now: nobody would see
+    // or use the idle layout.
+    if (!m_bCommandLine) ShowIdleLayout();
     m_bBusy = 0;
     m_bTransferFlag = 0;
     if (m_bCommandLine) PostMessageW(Hwnd(), WM_COMMAND, IDOK, 0);

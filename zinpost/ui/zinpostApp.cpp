@@ -100,9 +100,8 @@ int CzinpostApp::InitInstance() {
     // agent and the PDF gate, so none of them may be destroyed under it.
     // A worker that is ending anyway (a cancelled transfer logging out) gets
     // a moment; then the process ends at once and takes the others with it.
-    const ULONGLONG grace = GetTickCount64() + kWorkerGraceMs;
-    while (fw::RunningWorkerThreads() > 0 && GetTickCount64() < grace) Sleep(10);
-    if (const int workers = fw::RunningWorkerThreads(); workers > 0) {
+    if (!fw::WaitForWorkerThreads(kWorkerGraceMs)) {
+        const int workers = fw::RunningWorkerThreads();
         LOG_WRITE(1, "zinpost: %d worker(s) still running at exit", workers);
         ExitProcess(0);
     }

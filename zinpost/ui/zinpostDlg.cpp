@@ -255,28 +255,44 @@ void CzinpostDlg::LogoutOnClose() {
 }
 
 void CzinpostDlg::SetStatus(const std::string& text) {
-    m_strStatus = text;
-    SetItemTextAnsi(IDC_STATUS_LABEL, m_strStatus);
+    // The run does not wait while the window paints.
+    PostToWindowThread([this, text] {
+        m_strStatus = text;
+        SetItemTextAnsi(IDC_STATUS_LABEL, m_strStatus);
+    });
 }
 
+// Both layouts change many controls: on the window's thread in one go, and
+// drawn once when all are in place.
 void CzinpostDlg::ShowRunningLayout() {
-    for (int id : {IDC_PROGRESS_CANCEL, IDC_UPLOAD_PROGRESS, IDC_STATUS_LABEL, IDC_FILE_NAME_BUTTON}) ShowItem(id, true);
-    for (int id : {IDC_DROP_PICTURE, IDC_SETTING_BUTTON, IDC_FOLDER_EDIT, IDC_FOLDER_BUTTON, IDC_SPARE_LABEL,
-                   IDC_FOLDER_CAPTION})
-        ShowItem(id, false);
-    RedrawWindow(Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
-    EnableItem(IDC_SETTING_BUTTON, true);
-    EnableItem(IDC_PROGRESS_CANCEL, true);
-    EnableItem(IDC_FOLDER_BUTTON, false);
+    RunOnWindowThread([this] {
+        SendMessageW(Hwnd(), WM_SETREDRAW, FALSE, 0);
+        for (int id : {IDC_PROGRESS_CANCEL, IDC_UPLOAD_PROGRESS, IDC_STATUS_LABEL, IDC_FILE_NAME_BUTTON})
+            ShowItem(id, true);
+        for (int id : {IDC_DROP_PICTURE, IDC_SETTING_BUTTON, IDC_FOLDER_EDIT, IDC_FOLDER_BUTTON, IDC_SPARE_LABEL,
+                       IDC_FOLDER_CAPTION})
+            ShowItem(id, false);
+        EnableItem(IDC_SETTING_BUTTON, true);
+        EnableItem(IDC_PROGRESS_CANCEL, true);
+        EnableItem(IDC_FOLDER_BUTTON, false);
+        SendMessageW(Hwnd(), WM_SETREDRAW, TRUE, 0);
+        RedrawWindow(Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    });
 }
 
 void CzinpostDlg::ShowIdleLayout() {
-    EnableItem(IDC_FOLDER_BUTTON, true);
-    EnableItem(IDC_SETTING_BUTTON, true);
-    EnableItem(IDC_PROGRESS_CANCEL, false);
-    SendMessageW(Hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDC_SETTING_BUTTON)), TRUE);
-    for (int id : {IDC_PROGRESS_CANCEL, IDC_UPLOAD_PROGRESS, IDC_STATUS_LABEL, IDC_FILE_NAME_BUTTON}) ShowItem(id, false);
-    for (int id : {IDC_DROP_PICTURE, IDC_SETTING_BUTTON, IDC_FOLDER_EDIT, IDC_FOLDER_BUTTON}) ShowItem(id, true);
-    ShowItem(IDC_SPARE_LABEL, false);
-    ShowItem(IDC_FOLDER_CAPTION, true);
+    RunOnWindowThread([this] {
+        SendMessageW(Hwnd(), WM_SETREDRAW, FALSE, 0);
+        EnableItem(IDC_FOLDER_BUTTON, true);
+        EnableItem(IDC_SETTING_BUTTON, true);
+        EnableItem(IDC_PROGRESS_CANCEL, false);
+        SendMessageW(Hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(IDC_SETTING_BUTTON)), TRUE);
+        for (int id : {IDC_PROGRESS_CANCEL, IDC_UPLOAD_PROGRESS, IDC_STATUS_LABEL, IDC_FILE_NAME_BUTTON})
+            ShowItem(id, false);
+        for (int id : {IDC_DROP_PICTURE, IDC_SETTING_BUTTON, IDC_FOLDER_EDIT, IDC_FOLDER_BUTTON}) ShowItem(id, true);
+        ShowItem(IDC_SPARE_LABEL, false);
+        ShowItem(IDC_FOLDER_CAPTION, true);
+        SendMessageW(Hwnd(), WM_SETREDRAW, TRUE, 0);
+        RedrawWindow(Hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    });
 }
