@@ -12,6 +12,7 @@
 #include "tests/support/Sha256.h"
 #include "tests/support/StandinServer.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/WindowDriver.h"
 
 #include "framework/Profile.h"
 #include "framework/Text.h"
@@ -21,8 +22,11 @@
 #include <commctrl.h>
 #include <wincrypt.h>
 
+#include <algorithm>
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
 
 using namespace testing_support;
@@ -430,6 +434,44 @@ TEST_F(UploadTest, ManyBlocksStreamIntact) {
     const std::string trace = Trace();
     for (int tenth = 10; tenth < 100; tenth += 10)
         EXPECT_NE(trace.find(fw::Format("Upload: Progres[%d]", tenth)), std::string::npos) << tenth;
+}
+
+TEST_F(UploadTest, ControlsOfAWindowThreadGetEveryChangeInOrderWithoutWaiting) {
+    // As in the program: the controls belong to another thread that serves
+    // its window; the upload does not wait for it.
+    std::unique_ptr<RecordedControls> windowControls;
+    std::atomic<bool> quit{false};
+    std::thread window([&] {
+        windowControls = std::make_unique<RecordedControls>();
+        MSG msg;
+        while (!quit) {
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        }
+        windowControls.reset();
+    });
+    ASSERT_TRUE(WaitFor([&] { return windowControls && windowControls->Ready(); }, 10000));
+    const std::string data = TrickyData(3 * 1024 * 1024 + 4321);
+    UploadProgressContext progress;
+    progress.progressBar = windowControls->bar;
+    progress.fileNameDisplay = windowControls->display;
+    progress.transferFlag = &transferFlag;
+    progress.cancelFlag = &cancelFlag;
+    EXPECT_EQ(api.UploadContentFile(connection.get(), session.get(), Params(WriteFile(L"big.bin", data)), progress,
+                                    &message),
+              "");
+    // Once the window thread has taken what was handed to it: the name and
+    // its clearing, and positions rising from 0 to 100.
+    EXPECT_TRUE(WaitFor([&] { return windowControls->names.size() == 2; }, 10000));
+    EXPECT_EQ(windowControls->names, (std::vector<std::wstring>{L"report.bin", L""}));
+    const std::vector<int> positions = windowControls->positions;
+    ASSERT_GE(positions.size(), 2u);
+    EXPECT_EQ(positions.front(), 0);
+    EXPECT_EQ(positions.back(), 100);
+    EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+    EXPECT_EQ(windowControls->ranges, (std::vector<std::pair<int, int>>{{0, 100}}));
+    quit = true;
+    window.join();
 }
 
 TEST_F(UploadTest, UploadsOverHttpsToo) {

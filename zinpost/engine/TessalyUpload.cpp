@@ -116,10 +116,14 @@ std::string SendFailureText(DWORD code, const std::string& previous) {
 // belong to the caller's window: direct messages, no lock.
 class ProgressControls {
 public:
-    explicit ProgressControls(const UploadProgressContext& context) : m_context(context) {}
+    explicit ProgressControls(const UploadProgressContext& context)
+        : m_context(context),
+          m_otherThread(context.progressBar &&
+                        GetWindowThreadProcessId(context.progressBar, nullptr) != GetCurrentThreadId()) {}
 
     void Reset() {
         m_position = 0;
+        m_lastTold = 0;
         if (!m_context.progressBar) return;
         fw::SendWithoutWaiting(m_context.progressBar, PBM_SETRANGE32, 0, 100);
         fw::SendWithoutWaiting(m_context.progressBar, PBM_SETPOS, 0, 0);
@@ -127,12 +131,17 @@ public:
     // The bar is told only when the percentage changed, and without waiting
     // for the window thread to draw it: a message to that thread costs far
     // more than a block, and a file of 400 MiB has 40,960 blocks but 101
-    // percentages. Posted messages keep their order, so the bar ends where
-    // the upload did.
+    // percentages. A bar of another thread draws itself anew for every
+    // position it gets, so it gets at most one in each interval, and always
+    // 100; posted messages keep their order, so it ends where the upload did.
     void SetPosition(int percent) {
         if (percent == m_position) return;
         m_position = percent;
-        if (m_context.progressBar) fw::SendWithoutWaiting(m_context.progressBar, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+        if (!m_context.progressBar) return;
+        const ULONGLONG now = GetTickCount64();
+        if (m_otherThread && percent != 100 && m_lastTold != 0 && now - m_lastTold < kBarIntervalMs) return;
+        m_lastTold = now;
+        fw::SendWithoutWaiting(m_context.progressBar, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
     }
     // `name` in the ANSI code page; "" clears the display. Handed over
     // without waiting for the window thread, like the bar's position.
@@ -146,8 +155,12 @@ public:
     const volatile int* CancelFlag() const { return m_context.cancelFlag; }
 
 private:
+    static constexpr ULONGLONG kBarIntervalMs = 15;  // about a screen refresh
+
     UploadProgressContext m_context;
-    int m_position = 0;  // the bar's position as last set
+    bool m_otherThread;      // the bar belongs to another thread's window
+    int m_position = 0;      // the upload's percentage as last seen
+    ULONGLONG m_lastTold = 0;  // when the bar of another thread was last told
 };
 
 // The file data on its way to the network. Each block is read straight into
