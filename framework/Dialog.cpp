@@ -2,6 +2,7 @@
 
 #include "Text.h"
 
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -27,8 +28,7 @@ INT_PTR Dialog::DoModal(HWND parent) {
     m_result = -1;
     // The owner stays disabled while the dialog runs, as with DialogBox.
     const bool disableParent = parent && IsWindowEnabled(parent);
-    HWND hwnd = CreateDialogParamW(m_module, MAKEINTRESOURCEW(m_templateId), parent, DialogProc,
-                                   reinterpret_cast<LPARAM>(this));
+    HWND hwnd = CreateFromTemplate(parent);
     if (!hwnd) return -1;
     if (disableParent) EnableWindow(parent, FALSE);
     if (!m_ended && !(GetWindowLongW(hwnd, GWL_STYLE) & WS_VISIBLE)) ShowWindow(hwnd, SW_SHOW);
@@ -53,8 +53,32 @@ INT_PTR Dialog::DoModal(HWND parent) {
 
 HWND Dialog::Create(HWND parent) {
     m_modal = false;
-    return CreateDialogParamW(m_module, MAKEINTRESOURCEW(m_templateId), parent, DialogProc,
-                              reinterpret_cast<LPARAM>(this));
+    return CreateFromTemplate(parent);
+}
+
+HWND Dialog::CreateFromTemplate(HWND parent) {
+    const LPARAM self = reinterpret_cast<LPARAM>(this);
+    if (m_exStyleRemoved) {
+        const HRSRC found = FindResourceW(m_module, MAKEINTRESOURCEW(m_templateId), MAKEINTRESOURCEW(5) /* RT_DIALOG */);
+        const HGLOBAL loaded = found ? LoadResource(m_module, found) : nullptr;
+        const auto* data = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
+        const DWORD size = found ? SizeofResource(m_module, found) : 0;
+        // An extended template starts with version 1 and 0xFFFF: its
+        // extended style follows the help id; a plain one has it after the
+        // style.
+        if (data && size >= 16) {
+            std::vector<BYTE> copy(data, data + size);
+            const bool extended = copy[0] == 1 && copy[1] == 0 && copy[2] == 0xFF && copy[3] == 0xFF;
+            DWORD exStyle = 0;
+            BYTE* field = copy.data() + (extended ? 8 : 4);
+            memcpy(&exStyle, field, sizeof exStyle);
+            exStyle &= ~m_exStyleRemoved;
+            memcpy(field, &exStyle, sizeof exStyle);
+            return CreateDialogIndirectParamW(m_module, reinterpret_cast<const DLGTEMPLATE*>(copy.data()), parent,
+                                              DialogProc, self);
+        }
+    }
+    return CreateDialogParamW(m_module, MAKEINTRESOURCEW(m_templateId), parent, DialogProc, self);
 }
 
 void Dialog::EndDialog(INT_PTR result) {

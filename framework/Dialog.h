@@ -55,6 +55,11 @@ public:
     void EnableItem(int id, bool enable) const;
 
 protected:
+    // Extended styles of the template the window is created without (for
+    // example WS_EX_TOPMOST): set before the window is made, cheaper than a
+    // change once it exists.
+    void RemoveExStyleAtCreation(DWORD exStyle) { m_exStyleRemoved = exStyle; }
+
     // Return TRUE to let the system set the default focus.
     virtual BOOL OnInitDialog() { return TRUE; }
     // WM_COMMAND; return true when handled. By default OK and Cancel end the
@@ -72,6 +77,8 @@ protected:
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // Makes the window from the template, less the removed extended styles.
+    HWND CreateFromTemplate(HWND parent);
     INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
 
     UINT m_templateId;
@@ -80,6 +87,7 @@ private:
     bool m_modal = false;
     bool m_ended = false;
     UINT m_showMessage = 0;
+    DWORD m_exStyleRemoved = 0;
     bool m_shown = false;
     INT_PTR m_result = -1;
 };

@@ -20,7 +20,13 @@ CzinpostDlg::CzinpostDlg(CAppSettings* settings)
     : fw::Dialog(IDD_ZINPOST_DIALOG),
       m_settings(settings),
       m_hIcon(static_cast<HICON>(
-          LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE))) {}
+          LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE))) {
+    // Without TopMostWindow the window leaves the template's topmost band:
+    // made so at once, a band change of the made window costs Wine a
+    // round trip to the X server. The initialisation checks it all the same.
+    if (TheApp().m_profile.GetInt(kSettingsSection, kTopMostWindowEntry, 0) == 0)
+        RemoveExStyleAtCreation(WS_EX_TOPMOST);
+}
 
 CzinpostDlg::~CzinpostDlg() {
     // Logs the shared server session out once more, unless a request uses it.
@@ -66,7 +72,8 @@ BOOL CzinpostDlg::OnInitDialog() {
     else
         PostMessageW(Hwnd(), WM_COMMAND, MAKEWPARAM(IDC_SETTING_BUTTON, BN_CLICKED), 0);
 
-    if (TheApp().m_profile.GetInt(kSettingsSection, kTopMostWindowEntry, 0) == 0)
+    if (TheApp().m_profile.GetInt(kSettingsSection, kTopMostWindowEntry, 0) == 0 &&
+        (GetWindowLongW(Hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST))
         SetWindowPos(Hwnd(), HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 
     LOG_WRITE(1, "-----** zinpostDlg init end**------");
