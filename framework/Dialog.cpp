@@ -8,8 +8,6 @@
 
 namespace fw {
 namespace {
-// Carries a RunOnWindowThread request to the dialog's thread.
-constexpr UINT kRunOnWindowThread = WM_APP + 0x3F00;
 // Carries PostToWindowThread work (a heap std::function the dialog deletes).
 constexpr UINT kPostedWork = WM_APP + 0x3F02;
 using Work = std::function<void()>;
@@ -92,14 +90,6 @@ void Dialog::EndDialog(INT_PTR result) {
     }
 }
 
-void Dialog::RunOnWindowThread(const std::function<void()>& work) const {
-    if (!m_hwnd || GetWindowThreadProcessId(m_hwnd, nullptr) == GetCurrentThreadId()) {
-        work();
-        return;
-    }
-    SendMessageW(m_hwnd, kRunOnWindowThread, 0, reinterpret_cast<LPARAM>(&work));
-}
-
 void Dialog::PostToWindowThread(std::function<void()> work) const {
     if (!m_hwnd || GetWindowThreadProcessId(m_hwnd, nullptr) == GetCurrentThreadId()) {
         if (m_hwnd) work();
@@ -147,9 +137,6 @@ INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_INITDIALOG:
         m_shown = false;
         return OnInitDialog();
-    case kRunOnWindowThread:
-        (*reinterpret_cast<const Work*>(lParam))();
-        return TRUE;
     case kPostedWork: {
         const std::unique_ptr<Work> work(reinterpret_cast<Work*>(lParam));
         (*work)();

@@ -35,11 +35,6 @@ public:
     // work runs with the window shown (0: nothing is posted).
     void PostWhenShown(UINT message) { m_showMessage = message; }
 
-    // Runs `work` on the thread that owns the dialog and returns when it is
-    // done: a worker that changes several controls pays one round trip
-    // instead of one per control. On the owning thread it runs at once.
-    void RunOnWindowThread(const std::function<void()>& work) const;
-
     // Hands `work` to the dialog's thread without waiting for it (at once on
     // that thread): for a worker's updates of the window, which need not
     // wait while the window thread paints. Work is done in the order it was

@@ -66,7 +66,7 @@ void CzinpostDlg::UploadFunction() {
     try {
         m_bRunningCursor = 1;
         m_bCancelRequested = 0;
-        RunOnWindowThread([this] {
+        PostToWindowThread([this] {
             SetStatus("ログイン");
             SendDlgItemMessageW(Hwnd(), IDC_UPLOAD_PROGRESS, PBM_SETRANGE32, 0, 100);
             SendDlgItemMessageW(Hwnd(), IDC_UPLOAD_PROGRESS, PBM_SETPOS, 0, 0);
@@ -188,12 +188,20 @@ void CzinpostDlg::EndOfRun(bool anyFailure) {
     m_bTransferFlag = 1;
     if (m_bClosing) return;
 
-    // A run from the command line closes the window now: nobody would see
-    // or use the idle layout.
-    if (!m_bCommandLine) ShowIdleLayout();
-    m_bBusy = 0;
-    m_bTransferFlag = 0;
-    if (m_bCommandLine) PostMessageW(Hwnd(), WM_COMMAND, IDOK, 0);
+    if (m_bCommandLine) {
+        // A run from the command line closes the window now: nobody would
+        // see or use the idle layout.
+        m_bBusy = 0;
+        m_bTransferFlag = 0;
+        PostMessageW(Hwnd(), WM_COMMAND, IDOK, 0);
+    } else {
+        ShowIdleLayout();
+        // The next drop is taken once the window shows the idle layout.
+        PostToWindowThread([this] {
+            m_bBusy = 0;
+            m_bTransferFlag = 0;
+        });
+    }
     LOG_WRITE(1, "UploadFunction finish");
 }
 

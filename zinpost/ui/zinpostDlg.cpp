@@ -269,10 +269,11 @@ void CzinpostDlg::SetStatus(const std::string& text) {
     });
 }
 
-// Both layouts change many controls: on the window's thread in one go, and
-// drawn once when all are in place.
+// Both layouts change many controls: on the window's thread in one go,
+// drawn once when all are in place, and handed over like every other change
+// the run makes, so they keep their order with them.
 void CzinpostDlg::ShowRunningLayout() {
-    RunOnWindowThread([this] {
+    PostToWindowThread([this] {
         SendMessageW(Hwnd(), WM_SETREDRAW, FALSE, 0);
         for (int id : {IDC_PROGRESS_CANCEL, IDC_UPLOAD_PROGRESS, IDC_STATUS_LABEL, IDC_FILE_NAME_BUTTON})
             ShowItem(id, true);
@@ -288,7 +289,7 @@ void CzinpostDlg::ShowRunningLayout() {
 }
 
 void CzinpostDlg::ShowIdleLayout() {
-    RunOnWindowThread([this] {
+    PostToWindowThread([this] {
         SendMessageW(Hwnd(), WM_SETREDRAW, FALSE, 0);
         EnableItem(IDC_FOLDER_BUTTON, true);
         EnableItem(IDC_SETTING_BUTTON, true);
