@@ -25,21 +25,7 @@ FLOOR="$ROOT/build/mingw/tests/bench/floor_program.exe"
 PROGRAM="$ROOT/build/mingw/bin/zinpost.exe"
 UPLOAD_BENCH="$ROOT/build/mingw/tests/upload/upload_bench.exe"
 
-WORK=$(mktemp -d /tmp/zinpost-bench.XXXXXX)
-SERVER_PID=
-CONTROL=
-source scripts/wine-env.sh
-cleanup() {
-  if [ -n "$CONTROL" ]; then
-    curl -s -X POST "http://127.0.0.1:$CONTROL/shutdown" -d '{}' >/dev/null 2>&1 || true
-  fi
-  if [ -n "$SERVER_PID" ]; then wait "$SERVER_PID" 2>/dev/null || true; fi
-  wineserver -k 2>/dev/null || true
-  stop_xvfb
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
+source scripts/bench-env.sh
 
 echo "Making the files in $WORK ..."
 head -c $((400 * 1024 * 1024)) /dev/urandom >"$WORK/large.bin"
@@ -47,22 +33,8 @@ head -c $((1024 * 1024)) /dev/urandom >"$WORK/small.bin"
 mkdir -p "$WORK/many"
 for i in $(seq -w 0 99); do head -c $((64 * 1024)) /dev/urandom >"$WORK/many/f$i.bin"; done
 
-python3 tools/standin --sink --account bench:bench --port-file "$WORK/ports.json" \
-  --idle-exit 900 >"$WORK/server.log" 2>&1 &
-SERVER_PID=$!
-for _ in $(seq 200); do [ -s "$WORK/ports.json" ] && break; sleep 0.1; done
-port() { python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))[sys.argv[2]])' "$WORK/ports.json" "$1"; }
-HTTP=$(port http)
-CONTROL=$(port control)
-URL="http://127.0.0.1:$HTTP/api/"
+bench_start
 
-start_xvfb
-wineserver -k 2>/dev/null || true
-wineserver -p
-wine cmd /c exit >/dev/null 2>&1 || true
-
-win() { printf 'Z:%s' "${1//\//\\}"; }
-median() { sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.4f", b - a}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}'; }
@@ -84,7 +56,6 @@ seconds_of() { sed -n 's/.*seconds=\([0-9.]*\).*/\1/p' | median; }
 peak_of() { sed -n 's/.*peak_working_set=\([0-9]*\).*/\1/p' | sort -n | tail -1; }
 
 # curl as a shell script would do it: three processes per file.
-LOGIN_FORM='username=bench&password=bench&app_name=Tessaly Sendlet&app_ver=4.0.2.0&device_key=&deviceName=KVORTAMLEXWINDOC'
 curl_triples() {
   local start end
   start=$(now)

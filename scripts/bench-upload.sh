@@ -18,46 +18,18 @@ cmake --preset mingw >/dev/null
 cmake --build --preset mingw -j2 --target upload_bench >/dev/null
 BENCH="$ROOT/build/mingw/tests/upload/upload_bench.exe"
 
-WORK=$(mktemp -d /tmp/zinpost-bench.XXXXXX)
-SERVER_PID=
-CONTROL=
-source scripts/wine-env.sh
-cleanup() {
-  if [ -n "$CONTROL" ]; then
-    curl -s -X POST "http://127.0.0.1:$CONTROL/shutdown" -d '{}' >/dev/null 2>&1 || true
-  fi
-  if [ -n "$SERVER_PID" ]; then wait "$SERVER_PID" 2>/dev/null || true; fi
-  wineserver -k 2>/dev/null || true
-  stop_xvfb
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
+source scripts/bench-env.sh
 
 echo "Making the files in $WORK ..."
 head -c $((400 * 1024 * 1024)) /dev/urandom >"$WORK/large.bin"
 head -c $((1024 * 1024)) /dev/urandom >"$WORK/small.bin"
 
-python3 tools/standin --sink --account bench:bench --port-file "$WORK/ports.json" \
-  --idle-exit 900 >"$WORK/server.log" 2>&1 &
-SERVER_PID=$!
-for _ in $(seq 200); do [ -s "$WORK/ports.json" ] && break; sleep 0.1; done
-port() { python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))[sys.argv[2]])' "$WORK/ports.json" "$1"; }
-HTTP=$(port http)
-CONTROL=$(port control)
-URL="http://127.0.0.1:$HTTP/api/"
+bench_start
 
-start_xvfb
-wineserver -k 2>/dev/null || true
-wineserver -p
-wine cmd /c exit >/dev/null 2>&1 || true
-
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
-median() { sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 
 # curl: log in once (the cookie jar keeps the session), then time the POSTs.
 curl -s -c "$WORK/cookies" --http1.0 -H 'Content-type: application/x-www-form-urlencoded' \
-  -d 'username=bench&password=bench&app_name=Tessaly Sendlet&app_ver=4.0.2.0&device_key=&deviceName=KVORTAMLEXWINDOC' \
+  -d "$LOGIN_FORM" \
   "${URL}authUserLogin" >/dev/null
 curl_time() {
   curl -s -o /dev/null -w '%{time_total}\n' --http1.0 -b "$WORK/cookies" \
@@ -68,7 +40,7 @@ curl_time() {
 # Our client: one process per upload, so each peak belongs to one file.
 ours() {
   local out="$WORK/ours.out"
-  if ! wine "$BENCH" "$URL" bench bench "$(windows_path "$1")" >"$out" 2>"$WORK/ours.err"; then
+  if ! wine "$BENCH" "$URL" bench bench "$(win "$1")" >"$out" 2>"$WORK/ours.err"; then
     echo "our client failed: $(cat "$out" "$WORK/ours.err")" >&2
     exit 1
   fi
