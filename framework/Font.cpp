@@ -16,4 +16,12 @@ UniqueGdiObject CopyWindowFont(HWND window, LONG weight) {
     return UniqueGdiObject(CreateFontIndirectW(&logFont));
 }
 
+UniqueGdiObject MakeBold(HWND dialog, std::initializer_list<HWND> controls) {
+    UniqueGdiObject font = CopyWindowFont(dialog, FW_BOLD);
+    if (font) {
+        for (HWND control : controls) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+    }
+    return font;
+}
+
 }  // namespace fw

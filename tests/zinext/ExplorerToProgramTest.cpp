@@ -25,17 +25,11 @@ using namespace testing_support;
 
 namespace {
 
-const HRESULT kOneId = MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1);
-
 void RemoveSettings() { RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\KORVANTA\\zinpost"); }
 
-TEST(ExplorerToProgram, ChosenEntryUploadsTheSelectedFiles) {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    StandinServer server;
-    server.SetAccounts({{"explorer", "secret"}});
-    RemoveSettings();
-
-    // The settings as the program stores them, pointing at the built program.
+// The settings as the program stores them for a user of `server`, with the
+// program the extension is to start.
+void SaveSettings(const StandinServer& server, const std::wstring& program) {
     fw::Profile profile("zinpost");
     profile.SetRegistryKey("KORVANTA");
     CAppSettings settings(&profile);
@@ -47,8 +41,16 @@ TEST(ExplorerToProgram, ChosenEntryUploadsTheSelectedFiles) {
     settings.DisplayResult = 1;
     settings.ProxySelect = 0;
     settings.Save();
-    const std::wstring program = UnixPathForWindows(EnvironmentVariable("ZINPOST_BIN_DIR") + "/zinpost.exe");
     ASSERT_TRUE(profile.WriteString("Settings", "ExeFile", fw::WideToAnsi(program)));
+}
+
+TEST(ExplorerToProgram, ChosenEntryUploadsTheSelectedFiles) {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    StandinServer server;
+    server.SetAccounts({{"explorer", "secret"}});
+    RemoveSettings();
+
+    SaveSettings(server, UnixPathForWindows(EnvironmentVariable("ZINPOST_BIN_DIR") + "/zinpost.exe"));
 
     TempDir dir;
     const std::map<std::wstring, std::string> files = {
@@ -62,22 +64,9 @@ TEST(ExplorerToProgram, ChosenEntryUploadsTheSelectedFiles) {
 
     ZinExtLibrary library;
     ASSERT_TRUE(library.Loaded());
-    {
-        ComPtr<IContextMenu> handler = library.CreateHandler();
-        ASSERT_TRUE(handler);
-        ComPtr<IShellExtInit> init;
-        ASSERT_TRUE(SUCCEEDED(handler.As(&init)));
-        ASSERT_EQ(init->Initialize(nullptr, MakeSelection(paths).Get(), nullptr), S_OK);
-        HMENU menu = CreatePopupMenu();
-        ASSERT_EQ(handler->QueryContextMenu(menu, 0, 100, 110, CMF_NORMAL), kOneId);
-        EXPECT_EQ(MenuItemText(menu, 1), L"Tessaly「営業部」に登録する");
-        DestroyMenu(menu);
-        CMINVOKECOMMANDINFO info{};
-        info.cbSize = sizeof info;
-        info.lpVerb = MAKEINTRESOURCEA(0);
-        info.nShow = SW_SHOWNORMAL;
-        ASSERT_EQ(handler->InvokeCommand(&info), S_OK);
-    }
+    std::wstring menuText;
+    ASSERT_EQ(ChooseEntry(library, paths, &menuText), S_OK);
+    EXPECT_EQ(menuText, L"Tessaly「営業部」に登録する");
 
     // The program the extension started shows its result and ends on OK.
     HWND result = WaitForWindow(L"Tessaly センドレット：処理結果", 0, 90000);
@@ -142,20 +131,8 @@ TEST(ExplorerToProgram, TwoStartsAtOnceBothCompleteAndTheLogHasWholeLines) {
     StandinServer server;
     server.SetAccounts({{"explorer", "secret"}});
     RemoveSettings();
-    fw::Profile profile("zinpost");
-    profile.SetRegistryKey("KORVANTA");
-    CAppSettings settings(&profile);
-    settings.Server = server.Url();
-    settings.User = "explorer";
-    settings.Password = "secret";
-    settings.Folder = 2;
-    settings.FolderName = "営業部";
-    settings.DisplayResult = 1;
-    settings.ProxySelect = 0;
-    settings.Save();
-    const std::wstring program =
-        UnixPathForWindows(EnvironmentVariable("ZINPOST_BINARY_DIR") + "/tests/e2e/diagnostic/zinpost.exe");
-    ASSERT_TRUE(profile.WriteString("Settings", "ExeFile", fw::WideToAnsi(program)));
+    SaveSettings(server,
+                 UnixPathForWindows(EnvironmentVariable("ZINPOST_BINARY_DIR") + "/tests/e2e/diagnostic/zinpost.exe"));
 
     TempDir dir, current;
     std::vector<std::vector<std::wstring>> selections(2);
@@ -170,21 +147,7 @@ TEST(ExplorerToProgram, TwoStartsAtOnceBothCompleteAndTheLogHasWholeLines) {
         CurrentDirectory here(current.Path());  // the programs inherit it: log.csv lands here
         ZinExtLibrary library;
         ASSERT_TRUE(library.Loaded());
-        for (const auto& selection : selections) {
-            ComPtr<IContextMenu> handler = library.CreateHandler();
-            ASSERT_TRUE(handler);
-            ComPtr<IShellExtInit> init;
-            ASSERT_TRUE(SUCCEEDED(handler.As(&init)));
-            ASSERT_EQ(init->Initialize(nullptr, MakeSelection(selection).Get(), nullptr), S_OK);
-            HMENU menu = CreatePopupMenu();
-            ASSERT_EQ(handler->QueryContextMenu(menu, 0, 100, 110, CMF_NORMAL), kOneId);
-            DestroyMenu(menu);
-            CMINVOKECOMMANDINFO info{};
-            info.cbSize = sizeof info;
-            info.lpVerb = MAKEINTRESOURCEA(0);
-            info.nShow = SW_SHOWNORMAL;
-            ASSERT_EQ(handler->InvokeCommand(&info), S_OK);
-        }
+        for (const auto& selection : selections) ASSERT_EQ(ChooseEntry(library, selection), S_OK);
         // Both runs end with their result window.
         std::vector<HWND> results;
         ASSERT_TRUE(WaitFor(

@@ -252,6 +252,26 @@ void MessageBoxAnswerer::Watch() {
 
 // ---- menus ----
 
+HRESULT ChooseEntry(const ZinExtLibrary& library, const std::vector<std::wstring>& paths, std::wstring* menuText) {
+    ComPtr<IContextMenu> handler = library.CreateHandler();
+    if (!handler) return E_NOINTERFACE;
+    ComPtr<IShellExtInit> init;
+    HRESULT hr = handler.As(&init);
+    if (FAILED(hr)) return hr;
+    hr = init->Initialize(nullptr, MakeSelection(paths).Get(), nullptr);
+    if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
+    HMENU menu = CreatePopupMenu();
+    hr = handler->QueryContextMenu(menu, 0, 100, 110, CMF_NORMAL);
+    if (menuText) *menuText = MenuItemText(menu, 1);
+    DestroyMenu(menu);
+    if (hr != MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1)) return FAILED(hr) ? hr : E_FAIL;  // one entry
+    CMINVOKECOMMANDINFO info{};
+    info.cbSize = sizeof info;
+    info.lpVerb = MAKEINTRESOURCEA(0);
+    info.nShow = SW_SHOWNORMAL;
+    return handler->InvokeCommand(&info);
+}
+
 std::wstring MenuItemText(HMENU menu, UINT position) {
     wchar_t text[512] = {};
     MENUITEMINFOW info{};

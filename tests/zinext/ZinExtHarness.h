@@ -101,6 +101,13 @@ private:
     std::thread m_thread;
 };
 
+// What Explorer does when the user picks the extension's entry for `paths`:
+// a new handler is initialised with them, builds its menu (the entry's text
+// goes to *menuText) and runs its command. S_OK when the command ran; a
+// failure when any step failed or the menu did not get exactly one entry.
+HRESULT ChooseEntry(const ZinExtLibrary& library, const std::vector<std::wstring>& paths,
+                    std::wstring* menuText = nullptr);
+
 // The text or state of a menu item by position.
 std::wstring MenuItemText(HMENU menu, UINT position);
 bool IsSeparator(HMENU menu, UINT position);

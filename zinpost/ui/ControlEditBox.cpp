@@ -19,6 +19,7 @@ CControlEditBox::CControlEditBox(HWND dialog, int id) : m_hDialog(dialog), m_nId
     strncpy(text, fw::WideToAnsi(wide).c_str(), sizeof text - 1);
     if (std::strcmp(text, kUnlimitedText) == 0) {
         m_nValue = kUnlimited;
+        m_bUnlimited = true;
     } else if (text[0] == '\0') {
         m_nValue = 0;
         m_nState = Empty;

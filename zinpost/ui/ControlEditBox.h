@@ -20,4 +20,5 @@ public:
     HWND m_hDialog;
     int m_nValue = 0;
     int m_nId;
+    bool m_bUnlimited = false;  // the box read "無期限"
 };

@@ -3,7 +3,6 @@
 #include "zinpost/engine/ControlCalendar.h"
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
-#include "zinpost/engine/TextEncoding.h"
 #include "zinpost/ui/ControlEditBox.h"
 #include "zinpost/ui/DialogColors.h"
 #include "zinpost/ui/FolderSelectDialog.h"
@@ -18,7 +17,6 @@
 
 #include <commctrl.h>
 #include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -28,7 +26,6 @@ constexpr UINT WM_DEFAULT_SETTING_SHOWN = WM_USER + 100;
 const char kNotConfiguredLabel[] = "（ 『 変更 』 ボタンをクリックし、サーバー設定をして下さい。 ）";
 const char kDateOutOfRange[] = "範囲外は指定できません。（今日から1年以内）";
 const char kDaysOutOfRange[] = "範囲外は指定できません。（0-365）";
-const char kUnlimitedText[] = "無期限";
 constexpr int kMaxDays = CControlEditBox::kMaxDays;
 
 int RadioForMode(int mode) {
@@ -101,11 +98,7 @@ BOOL CDefaultSettingDialog::OnInitDialog() {
         LOG_WRITE(4, "FileDeleteDate invalid[%s]", m_settings.FileDeleteDate.c_str());
     }
 
-    m_boldFont = fw::CopyWindowFont(Hwnd(), FW_BOLD);
-    if (m_boldFont) {
-        for (int id : {IDC_CONNECTION_TITLE, IDC_CONTENT_TITLE, IDC_UPLOAD_TITLE})
-            SendDlgItemMessageW(Hwnd(), id, WM_SETFONT, reinterpret_cast<WPARAM>(m_boldFont.get()), TRUE);
-    }
+    m_boldFont = fw::MakeBold(Hwnd(), {Item(IDC_CONNECTION_TITLE), Item(IDC_CONTENT_TITLE), Item(IDC_UPLOAD_TITLE)});
     EnablePeriodControls();
 
     if (m_settings.IsConfigured == 1) {
@@ -423,14 +416,9 @@ void CDefaultSettingDialog::OnOK() {
     const long long diff = picked ? calendar.DaysFromToday(*picked) : -1;
     if (m_nPeriodMode == 1 && (diff < 0 || diff > kMaxDays)) ShowMessageById(IDS_PERIOD_INVALID);  // saved all the same
 
-    char text[kFoldBufferSize] = {};
-    strncpy(text, ItemTextAnsi(IDC_DELETE_DAYS).c_str(), sizeof text - 1);
-    int days = CControlEditBox::kUnlimited;
-    if (std::strcmp(text, kUnlimitedText) != 0) {
-        FoldFullWidthDigits(text, sizeof text);
-        days = std::atoi(text);
-        if (days < 0) days = 0;  // only "無期限" stands for unlimited
-    }
+    const CControlEditBox box(Hwnd());
+    int days = box.m_nValue;
+    if (days < 0 && !box.m_bUnlimited) days = 0;  // only "無期限" stands for unlimited
     if (days > kMaxDays) {
         const std::string message = fw::Format("%d%s%d%s", kMaxDays + 1, LoadMessageById(IDS_PERIOD_TOO_LONG).c_str(),
                                                kMaxDays, LoadMessageById(IDS_PERIOD_SET_TO).c_str());

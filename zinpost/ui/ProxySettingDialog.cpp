@@ -72,8 +72,7 @@ BOOL CProxySettingDialog::OnInitDialog() {
                      m_nMode >= 0 && m_nMode <= 2 ? IDC_PROXY_NONE + m_nMode : 0);
     SetEditsReadOnly(m_nMode < 2);
 
-    m_boldFont = fw::CopyWindowFont(Hwnd(), FW_BOLD);
-    if (m_boldFont) SendMessageW(m_stcHeader, WM_SETFONT, reinterpret_cast<WPARAM>(m_boldFont.get()), TRUE);
+    m_boldFont = fw::MakeBold(Hwnd(), {m_stcHeader});
     return TRUE;
 }
 

@@ -32,11 +32,7 @@ BOOL CServerSettingDialog::OnInitDialog() {
     SetItemTextAnsi(IDC_SERVER_USER, m_strUser);
     SetItemTextAnsi(IDC_SERVER_PASSWORD, m_strPassword);
 
-    m_boldFont = fw::CopyWindowFont(Hwnd(), FW_BOLD);
-    if (m_boldFont) {
-        for (HWND header : {m_stcServer, m_stcUser})
-            SendMessageW(header, WM_SETFONT, reinterpret_cast<WPARAM>(m_boldFont.get()), TRUE);
-    }
+    m_boldFont = fw::MakeBold(Hwnd(), {m_stcServer, m_stcUser});
     return TRUE;
 }
 
