@@ -10,6 +10,7 @@ import json
 import traceback
 import urllib.parse
 
+from . import compress
 from . import proxy as proxy_mod
 from . import scripts
 from . import wire
@@ -57,6 +58,8 @@ class Control:
             ("GET", "/proxy"): self.get_proxy,
             ("POST", "/proxy"): self.start_proxy,
             ("DELETE", "/proxy"): self.stop_proxy,
+            ("GET", "/encoding"): self.get_encoding,
+            ("POST", "/encoding"): self.set_encoding,
             ("POST", "/shutdown"): self.shutdown,
         }
 
@@ -222,6 +225,16 @@ class Control:
 
     def stop_proxy(self, body, query):
         return {"stopped": self.app.proxy.stop()}
+
+    def get_encoding(self, body, query):
+        return dict(self.app.state.encoding)
+
+    def set_encoding(self, body, query):
+        try:
+            self.app.state.encoding = compress.check_setting(body)
+        except ValueError as e:
+            raise ControlError("POST /encoding: %s" % e)
+        return self.get_encoding({}, {})
 
     def shutdown(self, body, query):
         return {"ok": True}, self.app.request_shutdown

@@ -8,15 +8,16 @@ first attempt through, cut the second" is [{"pass": true}, {"cut_after": N}].
 """
 
 import base64
-import gzip
 import json
 import threading
 
 ENDPOINTS = ("authUserLogin", "authUserLogout", "manageContentGroups.json",
              "uploadContentFile.json")
 
-_BOOL_KEYS = {"pass", "forever", "empty", "not_json", "gzip", "hangup",
-              "proxy_auth", "close", "commit", "endless"}
+_BOOL_KEYS = {"pass", "forever", "empty", "not_json", "gzip", "deflate", "deflate_raw",
+              "chunked", "hangup", "proxy_auth", "close", "commit", "endless"}
+# Step keys that choose the answer's Content-Encoding, and the encoding each means.
+ENCODING_KEYS = {"gzip": "gzip", "deflate": "deflate", "deflate_raw": "deflate-raw"}
 _ANY_KEYS = {"errno", "success", "result", "json"}
 _STEP_KEYS = _BOOL_KEYS | _ANY_KEYS | {
     "times", "omit", "body", "body_b64", "status", "reason", "headers",
@@ -70,6 +71,8 @@ def validate_step(step):
                                or not isinstance(step["delay_ms"], (int, float))
                                or step["delay_ms"] < 0):
         raise ScriptError("delay_ms must be a number >= 0")
+    if len([k for k in ENCODING_KEYS if step.get(k)]) > 1:
+        raise ScriptError("give only one of gzip, deflate, deflate_raw")
     if step.get("cut_mode", "reset") not in ("reset", "close"):
         raise ScriptError('cut_mode must be "reset" or "close"')
     omit = step.get("omit", [])
@@ -167,12 +170,15 @@ class Answer:
         self.raw = None
         self.headers = []
         self.content_type = "application/json; charset=UTF-8"
-        self.gzip = False
+        # Content-Encoding and chunked framing asked for by a step; None: the
+        # server-wide setting of POST /encoding.
+        self.encoding = None
+        self.chunked = None
         self.keep_alive = True
         self.hangup = False
         self.cleanup = None     # releases spooled upload data the effect did not take
-        # How the body goes out (wire.send_answer): padded with blanks to
-        # pad_to bytes, at answer_rate bytes a second, or broken off.
+        # How the body goes out (wire.send_misbehaving): padded with blanks
+        # to pad_to bytes, at answer_rate bytes a second, or broken off.
         self.pad_to = None
         self.answer_rate = None
         self.endless = False
@@ -186,12 +192,10 @@ class Answer:
             data = json.dumps(self.document, ensure_ascii=False).encode("utf-8")
         if self.pad_to is not None and len(data) < self.pad_to:
             data += b" " * (self.pad_to - len(data))
-        if self.gzip:
-            data = gzip.compress(data)
         return data
 
     def reads_as_success(self):
-        """Whether the client would take this answer as success (gzip aside).
+        """Whether the client would take this answer as success (encoding aside).
 
         Decides, unless a step says "commit", whether the server carries out
         the request's effect (session, stored file, ended session).
@@ -209,11 +213,11 @@ class Answer:
             return False
         return success_text(result.get("success")).startswith("true")
 
-    def all_headers(self):
+    def all_headers(self, framing=()):
+        """Content-Type, then the framing headers (Content-Encoding,
+        Transfer-Encoding), then the step's own."""
         headers = [("Content-Type", self.content_type)] if self.content_type else []
-        if self.gzip:
-            headers.append(("Content-Encoding", "gzip"))
-        return headers + self.headers
+        return headers + list(framing) + self.headers
 
 
 def shape(answer, step):
@@ -261,8 +265,11 @@ def shape(answer, step):
     headers = step.get("headers", {})
     answer.headers.extend(headers.items() if isinstance(headers, dict) else
                           [tuple(h) for h in headers])
-    if step.get("gzip"):
-        answer.gzip = True
+    for key, encoding in ENCODING_KEYS.items():
+        if step.get(key):
+            answer.encoding = encoding
+    if "chunked" in step:
+        answer.chunked = step["chunked"]
     if step.get("close"):
         answer.keep_alive = False
     if step.get("hangup"):

@@ -12,6 +12,7 @@ import secrets
 import threading
 import time
 
+from . import compress
 from . import scripts
 from . import store
 
@@ -69,6 +70,8 @@ class State:
         self.accounts = dict(self._start_accounts)
         self.groups = copy.deepcopy(self._start_groups)
         self.sink = self._start_sink
+        # How answers with a body are sent (POST /encoding); replaced whole, never changed in place.
+        self.encoding = compress.default_setting()
         self.sessions = {}
         self.records = []
         self.next_seq = 1

@@ -19,6 +19,7 @@ the step says "commit": true / false explicitly.
 import hashlib
 import time
 
+from . import compress
 from . import forms
 from . import multipart
 from . import scripts
@@ -105,25 +106,34 @@ class Api:
 
     def _send(self, conn, answer, record=None):
         body = answer.body()
-        headers = answer.all_headers()
         misbehaving = (answer.endless or answer.answer_rate is not None or answer.stall_after is not None
                        or answer.cut_answer_after is not None)
+        # The server-wide setting shapes every answer with a body; a step's
+        # own keys shape its answer whatever the body.
+        setting = self.state.encoding
+        has_body = bool(body) or answer.endless
+        encoding = answer.encoding or (setting["encoding"] if has_body else "identity")
+        chunked = answer.chunked if answer.chunked is not None else setting["chunked"] and has_body
+        out = compress.WireBody(body, encoding, chunked, setting["chunk_size"], answer.endless)
+        headers = answer.all_headers(out.headers())
         # Finish the record before the answer leaves, so a client that asks the
         # control API right after reading the answer always finds it.
         if record is not None:
             self.state.finish_record(record, "answered", {
                 "status": answer.status, "headers": [list(h) for h in headers],
                 "body": body if len(body) <= state_mod.BODY_KEPT_WHOLE else None,
-                "body_length": len(body)})
+                "body_length": len(body), "encoding": encoding, "framing": out.framing,
+                "wire_body_length": None if answer.endless else len(out.encoded)})
         if misbehaving:
             # Such an answer is never followed by another on its connection.
             answer.keep_alive = False
-            head = wire.build_head(answer.status, headers, None if answer.endless else len(body),
-                                   answer.reason, False)
-            wire.send_misbehaving(conn, head, body, answer.answer_rate, answer.endless,
+            head = wire.build_head(answer.status, headers, out.content_length(), answer.reason, False)
+            wire.send_misbehaving(conn, head, out.wire(), answer.answer_rate,
+                                  out.more if answer.endless else None,
                                   answer.stall_after, answer.cut_answer_after)
             return
-        data = wire.build_response(answer.status, headers, body, answer.reason, answer.keep_alive)
+        data = wire.build_head(answer.status, headers, out.content_length(), answer.reason,
+                               answer.keep_alive) + out.wire()
         try:
             conn.send(data)
         except OSError as e:

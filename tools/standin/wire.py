@@ -313,13 +313,14 @@ def build_response(status, headers, body, reason=None, keep_alive=False):
 
 # A misbehaving answer gives up by itself after this long, client or not.
 MISBEHAVE_LIMIT = 600.0
-_FILLER = b" " * 65536
+_ENDLESS_PIECE = 65536
 
 
-def send_misbehaving(conn, head, body, rate=None, endless=False, stall_after=None, cut_after=None):
-    """Send an answer the way a broken or hostile server would: the body at
-    `rate` bytes a second, followed by blanks without end (endless), or only
-    its first bytes and then nothing (stall_after) or a closed connection
+def send_misbehaving(conn, head, body, rate=None, more=None, stall_after=None, cut_after=None):
+    """Send an answer the way a broken or hostile server would: the body (its
+    bytes as they go on the wire) at `rate` bytes a second, followed without
+    end by what more(n) makes of n more blanks (an endless body), or only its
+    first bytes and then nothing (stall_after) or a closed connection
     (cut_after). Returns once the client has gone or the answer is done."""
     deadline = time.monotonic() + MISBEHAVE_LIMIT
     sent = 0
@@ -348,7 +349,7 @@ def send_misbehaving(conn, head, body, rate=None, endless=False, stall_after=Non
             conn.wait_for_hangup(deadline)
             return
         paced(body)
-        while endless and time.monotonic() < deadline:
-            paced(_FILLER[:max(1, rate // 20)] if rate else _FILLER)
+        while more is not None and time.monotonic() < deadline:
+            paced(more(max(1, rate // 20) if rate else _ENDLESS_PIECE))
     except (OSError, TimeoutError):
         pass        # the client went away (or the time is up)

@@ -9,6 +9,7 @@ what the server does with them.
 import atexit
 import json
 import os
+import re
 import shutil
 import socket
 import ssl
@@ -136,24 +137,58 @@ def connect(port, tls=False, timeout=10):
 
 
 def read_response(sock):
-    data = b""
-    while b"\r\n\r\n" not in data:
-        chunk = sock.recv(65536)
-        if not chunk:
-            raise ConnectionError("closed before the answer head: %r" % data)
-        data += chunk
-    head, _, rest = data.partition(b"\r\n\r\n")
-    lines = head.decode("latin-1").split("\r\n")
+    """One answer, framed by Content-Length, chunks (read strictly: body in
+    `body`, the bytes as sent in `wire_body`, the chunk sizes in `chunks`), or
+    the end of the connection."""
+    buf = bytearray()
+
+    def fill(count, what):
+        while len(buf) < count:
+            chunk = sock.recv(65536)
+            if not chunk:
+                raise ConnectionError("closed %s: %r" % (what, bytes(buf[:200])))
+            buf.extend(chunk)
+
+    while b"\r\n\r\n" not in buf:
+        fill(len(buf) + 1, "before the answer head")
+    end = buf.index(b"\r\n\r\n") + 4
+    head = bytes(buf[:end])
+    del buf[:end]
+    lines = head[:-4].decode("latin-1").split("\r\n")
     _, status, reason = lines[0].split(" ", 2)
     headers = [tuple(x.strip() for x in line.split(":", 1)) for line in lines[1:]]
-    resp = Response(int(status), reason, headers, b"", head + b"\r\n\r\n")
-    length = int(resp.header("Content-Length"))
-    while len(rest) < length:
-        chunk = sock.recv(65536)
-        if not chunk:
-            raise ConnectionError("closed inside the answer body")
-        rest += chunk
-    resp.body = rest[:length]
+    resp = Response(int(status), reason, headers, b"", head)
+    resp.chunks = None
+    if resp.header("Transfer-Encoding") == "chunked":
+        resp.chunks, body, at = [], b"", 0
+        while True:
+            while b"\r\n" not in buf[at:]:
+                fill(len(buf) + 1, "inside a chunk size line")
+            eol = buf.index(b"\r\n", at)
+            if not re.fullmatch(rb"[0-9A-Fa-f]+", buf[at:eol]):
+                raise ValueError("bad chunk size line %r" % bytes(buf[at:eol]))
+            size = int(buf[at:eol], 16)
+            fill(eol + size + 4, "inside a chunk")
+            if buf[eol + 2 + size:eol + 4 + size] != b"\r\n":
+                raise ValueError("chunk of %d bytes not followed by CR LF" % size)
+            body += buf[eol + 2:eol + 2 + size]
+            at = eol + size + 4
+            if not size:
+                break
+            resp.chunks.append(size)
+        resp.body, resp.wire_body = body, bytes(buf[:at])
+        return resp
+    if resp.header("Content-Length") is None:
+        try:
+            while True:
+                fill(len(buf) + 1, "")
+        except ConnectionError:
+            pass
+        length = len(buf)
+    else:
+        length = int(resp.header("Content-Length"))
+        fill(length, "inside the answer body")
+    resp.body = resp.wire_body = bytes(buf[:length])
     return resp
 
 
