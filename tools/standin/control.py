@@ -11,6 +11,7 @@ import traceback
 import urllib.parse
 
 from . import compress
+from . import gates
 from . import proxy as proxy_mod
 from . import scripts
 from . import wire
@@ -60,6 +61,8 @@ class Control:
             ("DELETE", "/proxy"): self.stop_proxy,
             ("GET", "/encoding"): self.get_encoding,
             ("POST", "/encoding"): self.set_encoding,
+            ("GET", "/gates"): self.get_gates,
+            ("POST", "/release"): self.release,
             ("POST", "/shutdown"): self.shutdown,
         }
 
@@ -235,6 +238,18 @@ class Control:
         except ValueError as e:
             raise ControlError("POST /encoding: %s" % e)
         return self.get_encoding({}, {})
+
+    def get_gates(self, body, query):
+        try:
+            arrived = int(query.get("arrived", 1))
+            wait_ms = min(int(query.get("wait_ms", 0)), gates.MAX_WAIT_MS)
+        except ValueError:
+            raise ControlError("arrived and wait_ms must be integers")
+        return self.app.state.gates.to_json(query.get("gate"), arrived, wait_ms)
+
+    def release(self, body, query):
+        self.app.state.gates.release(_need(body, "gate", str, "POST /release"))
+        return self.app.state.gates.to_json()
 
     def shutdown(self, body, query):
         return {"ok": True}, self.app.request_shutdown

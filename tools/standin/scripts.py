@@ -22,7 +22,7 @@ _ANY_KEYS = {"errno", "success", "result", "json"}
 _STEP_KEYS = _BOOL_KEYS | _ANY_KEYS | {
     "times", "omit", "body", "body_b64", "status", "reason", "headers",
     "content_type", "delay_ms", "cut_after", "cut_mode", "read_rate", "note",
-    "pad_to", "answer_rate", "stall_after", "cut_answer_after"}
+    "pad_to", "answer_rate", "stall_after", "cut_answer_after", "hold"}
 
 NOT_JSON_BODY = b"<html><body>This is not JSON.</body></html>\r\n"
 # The largest body "pad_to" makes: room for answers far beyond any client's limit.
@@ -73,6 +73,8 @@ def validate_step(step):
         raise ScriptError("delay_ms must be a number >= 0")
     if len([k for k in ENCODING_KEYS if step.get(k)]) > 1:
         raise ScriptError("give only one of gzip, deflate, deflate_raw")
+    if "hold" in step and (not isinstance(step["hold"], str) or step["hold"] in ("", "*")):
+        raise ScriptError('hold must be a gate name (a non-empty string other than "*")')
     if step.get("cut_mode", "reset") not in ("reset", "close"):
         raise ScriptError('cut_mode must be "reset" or "close"')
     omit = step.get("omit", [])

@@ -13,6 +13,7 @@ import threading
 import time
 
 from . import compress
+from . import gates
 from . import scripts
 from . import store
 
@@ -62,6 +63,7 @@ class State:
         self._start_groups = copy.deepcopy(groups)
         self._start_sink = sink
         self.scripts = scripts.ScriptQueue()
+        self.gates = gates.Gates()
         self.store = store.FileStore(data_dir)
         self.last_activity = time.monotonic()
         self._reset_fields()
@@ -87,6 +89,7 @@ class State:
         with self.lock:
             self._reset_fields()
             self.scripts.clear()
+            self.gates.reset()
             self.store.reset()
             self.changed.notify_all()
 

@@ -218,8 +218,7 @@ class Api:
                 answer.cleanup()
         st.update_record(record, committed=bool(effect is not None and commit))
 
-        if step.get("delay_ms"):
-            time.sleep(step["delay_ms"] / 1000.0)
+        self._wait(record, step)
         if answer.hangup:
             st.finish_record(record, "hangup")
             conn.close()
@@ -227,6 +226,17 @@ class Api:
         self._send(conn, answer, record)
         self.log("%s %s %s -> %d" % (door, request.method, request.target, answer.status))
         return answer.keep_alive
+
+    def _wait(self, record, step):
+        """Where a step waits before its answer (or cut): at its gate, then delay_ms."""
+        if "hold" in step:
+            started = time.monotonic()
+            released = self.state.gates.hold(step["hold"])
+            self.state.update_record(record, hold={
+                "gate": step["hold"], "released": released,
+                "waited_ms": round((time.monotonic() - started) * 1000)})
+        if step.get("delay_ms"):
+            time.sleep(step["delay_ms"] / 1000.0)
 
     def _drain(self, conn, record, length):
         tap = _BodyTap(length)
@@ -251,8 +261,7 @@ class Api:
         except wire.ShortBody:
             complete = False
         self.state.update_record(record, **tap.fields(complete and limit == length))
-        if step.get("delay_ms"):
-            time.sleep(step["delay_ms"] / 1000.0)
+        self._wait(record, step)
         if endpoint == "uploadContentFile.json":
             self.state.count("uploads_cut")
         self.state.finish_record(record, "cut")
