@@ -10,6 +10,7 @@ import json
 import traceback
 import urllib.parse
 
+from . import certs
 from . import compress
 from . import gates
 from . import proxy as proxy_mod
@@ -63,6 +64,8 @@ class Control:
             ("POST", "/encoding"): self.set_encoding,
             ("GET", "/gates"): self.get_gates,
             ("POST", "/release"): self.release,
+            ("GET", "/certificate"): self.get_certificate,
+            ("POST", "/certificate"): self.set_certificate,
             ("POST", "/shutdown"): self.shutdown,
         }
 
@@ -250,6 +253,41 @@ class Control:
     def release(self, body, query):
         self.app.state.gates.release(_need(body, "gate", str, "POST /release"))
         return self.app.state.gates.to_json()
+
+    def _tls_door(self, name, what):
+        door = self.app.doors.get(name) if isinstance(name, str) else None
+        if door is None or not door.tls:
+            raise ControlError("%s: no TLS door %r" % (what, name))
+        return door
+
+    @staticmethod
+    def _certificate_json(name, cert):
+        return {"door": name, "kind": cert["kind"], "sha256": cert["sha256"], "pem": cert["cert"],
+                "der": cert["der"], "not_before": cert["not_before"], "not_after": cert["not_after"]}
+
+    def get_certificate(self, body, query):
+        name = query.get("door", "https")
+        return self._certificate_json(name, self._tls_door(name, "GET /certificate").certificate)
+
+    def set_certificate(self, body, query):
+        name = body.get("door", "https")
+        door = self._tls_door(name, "POST /certificate")
+        if ("kind" in body) == ("reuse" in body):
+            raise ControlError('POST /certificate needs "kind" or "reuse", not both')
+        if "reuse" in body:
+            cert = self.app.certificates.find(_need(body, "reuse", str, "POST /certificate"))
+            if cert is None:
+                raise ControlError("POST /certificate: no certificate %r was made in this run"
+                                   % body["reuse"])
+        elif body["kind"] == "default":
+            cert = self.app.certificates.start[name]
+        elif body["kind"] in certs.KINDS:
+            cert = self.app.certificates.make(body["kind"])
+        else:
+            raise ControlError("POST /certificate: kind must be one of %s, default"
+                               % ", ".join(certs.KINDS))
+        door.present(cert)
+        return self._certificate_json(name, cert)
 
     def shutdown(self, body, query):
         return {"ok": True}, self.app.request_shutdown

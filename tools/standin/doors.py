@@ -2,7 +2,9 @@
 
 A door that stops listening closes its listening socket, so connection
 attempts are refused by the system; resuming binds the same port again.
-Connections already accepted are not touched by either.
+Connections already accepted are not touched by either. A TLS door presents
+its current certificate, which may be switched at any time; each connection
+keeps the one it was handshaken with.
 """
 
 import socket
@@ -36,17 +38,30 @@ class _Handler(socketserver.BaseRequestHandler):
 
 
 class Door:
-    def __init__(self, name, serve, log, touch, ssl_context=None, port=0, on_tls_failure=None):
+    def __init__(self, name, serve, log, touch, certificate=None, port=0, on_tls_failure=None):
         self.name = name
         self.serve = serve                  # serve(door name, wire.Connection, peer)
         self.log = log
         self.touch = touch
-        self.ssl_context = ssl_context
+        self.tls = certificate is not None
+        # (SSL context, certificate dict of certs.py), replaced whole so that a
+        # connection reads both of the same certificate.
+        self._presented = None
+        if certificate is not None:
+            self.present(certificate)
         self.port = port
         self.on_tls_failure = on_tls_failure
         self._server = None
         self._thread = None
         self._lock = threading.Lock()
+
+    def present(self, certificate):
+        """Present this certificate (a dict of certs.py) on every later TLS connection."""
+        self._presented = (tls_context(certificate["cert"], certificate["key"]), certificate)
+
+    @property
+    def certificate(self):
+        return self._presented[1] if self._presented else None
 
     @property
     def listening(self):
@@ -74,15 +89,18 @@ class Door:
             self._thread.join(5)
 
     def to_json(self):
-        return {"port": self.port, "listening": self.listening,
-                "tls": self.ssl_context is not None}
+        doc = {"port": self.port, "listening": self.listening, "tls": self.tls}
+        if self.tls:
+            doc["certificate_sha256"] = self.certificate["sha256"]
+        return doc
 
     def handle_connection(self, sock, peer):
         self.touch()
-        if self.ssl_context is not None:
+        presented = self._presented
+        if presented is not None:
             sock.settimeout(15)
             try:
-                sock = self.ssl_context.wrap_socket(sock, server_side=True)
+                sock = presented[0].wrap_socket(sock, server_side=True)
             except (ssl.SSLError, OSError) as e:
                 # A client that rejects the certificate ends up here.
                 self.log("door %s: TLS handshake with %s failed: %s" % (self.name, peer[0], e))
@@ -94,6 +112,8 @@ class Door:
                     pass
                 return
         conn = wire.Connection(sock, on_activity=self.touch)
+        if presented is not None:
+            conn.tls_certificate_sha256 = presented[1]["sha256"]
         try:
             self.serve(self.name, conn, peer)
         except (ConnectionError, socket.timeout, ssl.SSLError):

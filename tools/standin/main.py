@@ -91,7 +91,7 @@ class StandIn:
         os.mkdir(os.path.join(self.tmp, "tls"))
         os.mkdir(os.path.join(self.tmp, "proxy"))
         try:
-            self.certificates = certs.make_certificates(os.path.join(self.tmp, "tls"))
+            self.certificates = certs.Certificates(os.path.join(self.tmp, "tls"))
         except Exception:
             self._remove_temporary()
             raise
@@ -100,11 +100,8 @@ class StandIn:
         self.proxy = proxy.TinyProxy(os.path.join(self.tmp, "proxy"), self.log)
         self.doors = {}
         for name in API_DOORS:
-            tls = None
-            if name in self.certificates:
-                c = self.certificates[name]
-                tls = doors.tls_context(c["cert"], c["key"])
-            self.doors[name] = doors.Door(name, self.api.serve, self.log, self.state.touch, tls,
+            self.doors[name] = doors.Door(name, self.api.serve, self.log, self.state.touch,
+                                          self.certificates.start.get(name),
                                           args.ports.get(name, 0), self.state.count_tls_failure)
         self.doors["control"] = doors.Door("control", self.control.serve, self.log,
                                            self.state.touch, None, args.ports.get("control", 0))
@@ -131,7 +128,7 @@ class StandIn:
         return {"pid": os.getpid(), "ports": self.ports(),
                 "base_path": self.args.base_path, "data_dir": self.state.store.data_dir,
                 "doors": {n: d.to_json() for n, d in self.doors.items()},
-                "certificates": self.certificates, "sink": self.state.sink,
+                "certificates": self.certificates.info(), "sink": self.state.sink,
                 "session_cookie": state_mod.SESSION_COOKIE,
                 "idle_exit": self.args.idle_exit, "proxy": self.proxy.to_json()}
 
@@ -152,7 +149,10 @@ class StandIn:
         self.state.reset()
         self.proxy.stop()
         for name in API_DOORS:
-            self.doors[name].open()
+            door = self.doors[name]
+            door.open()
+            if door.tls and door.certificate is not self.certificates.start[name]:
+                door.present(self.certificates.start[name])
 
     def request_shutdown(self, reason="shutdown requested"):
         self.stop_reason = self.stop_reason or reason

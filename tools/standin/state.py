@@ -163,11 +163,12 @@ class State:
 
     # Request records
 
-    def new_record(self, door, peer, request):
+    def new_record(self, door, peer, request, tls_sha256=None):
         with self.lock:
             record = {
                 "seq": self.next_seq, "done": False, "time": time.time(), "door": door,
-                "peer": "%s:%d" % peer[:2], "method": request.method,
+                "peer": "%s:%d" % peer[:2], "tls_certificate_sha256": tls_sha256,
+                "method": request.method,
                 "target": request.target, "path": request.path, "version": request.version,
                 "head": request.raw_head, "headers": [list(h) for h in request.headers],
                 "blank_line_in_head": request.blank_line_in_head,
@@ -184,14 +185,14 @@ class State:
             by_door[door] = by_door.get(door, 0) + 1
             return record
 
-    def bad_request_record(self, door, peer, raw, error):
+    def bad_request_record(self, door, peer, raw, error, tls_sha256=None):
         """A record for bytes that could not be read as a request; finished at once."""
         with self.lock:
             record = {"seq": self.next_seq, "done": True, "time": time.time(), "door": door,
-                      "peer": "%s:%d" % peer[:2], "method": None, "target": None, "path": None,
-                      "version": None, "head": raw, "headers": [], "endpoint": None,
-                      "session": None, "bad_request": error, "outcome": "bad_request",
-                      "response": {"status": 400}}
+                      "peer": "%s:%d" % peer[:2], "tls_certificate_sha256": tls_sha256,
+                      "method": None, "target": None, "path": None, "version": None,
+                      "head": raw, "headers": [], "endpoint": None, "session": None,
+                      "bad_request": error, "outcome": "bad_request", "response": {"status": 400}}
             self.next_seq += 1
             self.records.append(record)
             del self.records[:-MAX_RECORDS]

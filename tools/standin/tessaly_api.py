@@ -88,7 +88,7 @@ class Api:
                 request = conn.read_request()
             except wire.BadRequest as e:
                 self.log("%s %s: bad request: %s" % (door, peer[0], e))
-                self.state.bad_request_record(door, peer, e.raw, str(e))
+                self.state.bad_request_record(door, peer, e.raw, str(e), conn.tls_certificate_sha256)
                 self._send_plain(conn, 400, str(e), keep_alive=False)
                 return
             if request is None:
@@ -142,7 +142,7 @@ class Api:
 
     def _handle(self, door, conn, peer, request):
         st = self.state
-        record = st.new_record(door, peer, request)
+        record = st.new_record(door, peer, request, conn.tls_certificate_sha256)
         endpoint = self.endpoint_of(request.path)
         session = st.session_for(request)
         st.update_record(record, endpoint=endpoint, session=session.id if session else None)

@@ -118,6 +118,8 @@ class Connection:
         # Bytes per second at which body_chunks reads, or None for as fast as
         # they come: a slow server whose client's transfer lasts.
         self.read_rate = None
+        # SHA-256 (hex) of the certificate a TLS door presented on this connection.
+        self.tls_certificate_sha256 = None
 
     def _recv(self, size):
         data = self.sock.recv(size)
