@@ -137,9 +137,8 @@ def connect(port, tls=False, timeout=10):
 
 
 def read_response(sock):
-    """One answer, framed by Content-Length, chunks (read strictly: body in
-    `body`, the bytes as sent in `wire_body`, the chunk sizes in `chunks`), or
-    the end of the connection."""
+    """One answer, framed by Content-Length or by chunks (read strictly: the
+    body in `body`, the bytes as sent in `wire_body`, the chunk sizes in `chunks`)."""
     buf = bytearray()
 
     def fill(count, what):
@@ -178,16 +177,8 @@ def read_response(sock):
             resp.chunks.append(size)
         resp.body, resp.wire_body = body, bytes(buf[:at])
         return resp
-    if resp.header("Content-Length") is None:
-        try:
-            while True:
-                fill(len(buf) + 1, "")
-        except ConnectionError:
-            pass
-        length = len(buf)
-    else:
-        length = int(resp.header("Content-Length"))
-        fill(length, "inside the answer body")
+    length = int(resp.header("Content-Length"))
+    fill(length, "inside the answer body")
     resp.body = resp.wire_body = bytes(buf[:length])
     return resp
 

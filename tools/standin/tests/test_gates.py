@@ -4,20 +4,18 @@ import threading
 import time
 
 from . import support
-from .support import api, login, ok, records
+from .support import api, ok, records
 
 
 class GateTest(support.StandinTestCase):
-    def script(self, endpoint, step):
+    def hold(self, endpoint, **step):
         ok(self.server, "POST", "/script", {"endpoint": endpoint, "step": step})
 
     def send(self, endpoint="authUserLogin"):
-        """The request on a thread of its own; the thread's `answer` is set once answered."""
+        """The request on a thread of its own, whose `answer` is set once answered."""
         def run():
-            if endpoint == "authUserLogin":
-                thread.answer = login(self.server)[0]
-            else:
-                thread.answer = api(self.server, "GET", endpoint)
+            thread.answer = (support.login(self.server)[0] if endpoint == "authUserLogin"
+                             else api(self.server, "GET", endpoint))
         thread = threading.Thread(target=run, daemon=True)
         thread.answer = None
         thread.start()
@@ -27,24 +25,23 @@ class GateTest(support.StandinTestCase):
         return ok(self.server, "GET", "/gates" + query)["gates"]
 
     def test_held_login_answers_only_when_released(self):
-        self.script("authUserLogin", {"hold": "g"})
+        self.hold("authUserLogin", hold="g")
         thread = self.send()
         self.assertEqual(self.gates("?gate=g&arrived=1&wait_ms=5000"),
                          {"g": {"arrived": 1, "waiting": 1, "open": False}})
         thread.join(0.3)
-        self.assertIsNone(thread.answer)
-        self.assertEqual(records(self.server), [])        # finished only once answered
-        self.assertEqual(ok(self.server, "POST", "/release", {"gate": "g"})["gates"]["g"]["open"], True)
+        self.assertEqual((thread.answer, records(self.server)), (None, []))
+        self.assertEqual(ok(self.server, "POST", "/release", {"gate": "g"})["gates"],
+                         {"g": {"arrived": 1, "waiting": 0, "open": True}})
         thread.join(5)
         self.assertEqual(thread.answer.json()["result"]["success"], True)
         hold = records(self.server)[-1]["hold"]
-        self.assertEqual((hold["gate"], hold["released"]), ("g", True))
-        self.assertGreaterEqual(hold["waited_ms"], 300)
-        # An open gate no longer holds; a gate opened before anything arrived neither.
+        self.assertEqual((hold["gate"], hold["released"], hold["waited_ms"] >= 300), ("g", True, True))
+        # An open gate holds no more, nor one opened before anything arrived.
         ok(self.server, "POST", "/release", {"gate": "early"})
-        self.script("authUserLogin", {"hold": "g"})
-        self.script("authUserLogout", {"hold": "early"})
-        self.assertEqual(login(self.server)[0].status, 200)
+        self.hold("authUserLogin", hold="g")
+        self.hold("authUserLogout", hold="early")
+        self.assertEqual(support.login(self.server)[0].status, 200)
         self.assertEqual(api(self.server, "GET", "authUserLogout").status, 200)
         self.assertEqual(self.gates(), {"g": {"arrived": 2, "waiting": 0, "open": True},
                                         "early": {"arrived": 1, "waiting": 0, "open": True}})
@@ -54,7 +51,7 @@ class GateTest(support.StandinTestCase):
         self.assertEqual(self.gates("?gate=late&arrived=1&wait_ms=300"),
                          {"late": {"arrived": 0, "waiting": 0, "open": False}})
         self.assertGreaterEqual(time.monotonic() - started, 0.3)
-        self.script("authUserLogout", {"hold": "late"})
+        self.hold("authUserLogout", hold="late")
         timer = threading.Timer(0.3, lambda: setattr(self, "thread", self.send("authUserLogout")))
         timer.start()
         started = time.monotonic()
@@ -65,9 +62,9 @@ class GateTest(support.StandinTestCase):
         self.thread.join(5)
         self.assertEqual(self.thread.answer.json()["result"]["errno"], 7)
 
-    def test_times_two_and_release_of_every_gate(self):
-        self.script("authUserLogin", {"hold": "a", "times": 2})
-        self.script("authUserLogout", {"hold": "b"})
+    def test_times_two_release_of_every_gate_and_reset(self):
+        self.hold("authUserLogin", hold="a", times=2)
+        self.hold("authUserLogout", hold="b")
         threads = [self.send(), self.send(), self.send("authUserLogout")]
         self.assertEqual(self.gates("?gate=a&arrived=2&wait_ms=5000")["a"],
                          {"arrived": 2, "waiting": 2, "open": False})
@@ -75,18 +72,13 @@ class GateTest(support.StandinTestCase):
         self.assertEqual(ok(self.server, "POST", "/release", {"gate": "*"})["gates"],
                          {"a": {"arrived": 2, "waiting": 0, "open": True},
                           "b": {"arrived": 1, "waiting": 0, "open": True}})
+        self.hold("authUserLogin", hold="r")
+        threads.append(self.send())
+        self.gates("?gate=r&arrived=1&wait_ms=5000")
+        ok(self.server, "POST", "/reset")           # releases the waiter, forgets every gate
         for thread in threads:
             thread.join(5)
             self.assertEqual(thread.answer.status, 200)
-        self.assertEqual(len(records(self.server)), 3)
-
-    def test_reset_releases_waiters_and_forgets_gates(self):
-        self.script("authUserLogin", {"hold": "r"})
-        thread = self.send()
-        self.gates("?gate=r&arrived=1&wait_ms=5000")
-        ok(self.server, "POST", "/reset")
-        thread.join(5)
-        self.assertEqual(thread.answer.status, 200)
         self.assertEqual(self.gates(), {})
 
     def test_bad_gate_names_are_refused(self):
