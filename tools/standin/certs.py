@@ -5,8 +5,9 @@ generation keeps start-up short):
   https           valid now, names 127.0.0.1 and localhost
   https_expired   names 127.0.0.1 and localhost, validity ended in 2020
   https_wronghost valid now, names only WRONG_HOST
-and a test CA with a key of its own (trusting it must not mean trusting the
-doors' own certificates), made while the server's key is generated.
+and a test CA with a key of its own (sharing the server's key, it would share
+its key identifier with certificates it never issued, which misleads chain
+building), made while the server's key is generated.
 
 On request (POST /certificate), more certificates for 127.0.0.1 and
 localhost, each with a new serial and the server's key:
