@@ -32,10 +32,9 @@ import subprocess
 import sys
 from xml.sax.saxutils import escape
 
-# Windows' names for attribute types. The first group is the one the
-# packaging brief lists; PostalCode and the rest are in Windows' table too as
-# far as is known here (EV certificates carry PostalCode), unconfirmed on
-# Windows itself.
+# Windows' names for attribute types; any other type prints as OID.x.y.z.
+# The names from I on are in Windows' table as far as is known here (EV
+# certificates show PostalCode), not confirmed on Windows itself.
 WINDOWS_NAMES = {
     "2.5.4.3": "CN",
     "2.5.4.4": "SN",
