@@ -10,7 +10,7 @@
 #
 # Verified with osslsigncode 2.9 (OpenSSL 3.0), which signs and verifies
 # APPX/MSIX from 2.7 on.
-set -uo pipefail
+set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
 MSIX="$ROOT/installer/msix"
 CHECK="$ROOT/tests/install/msix/check_package.py"
@@ -70,6 +70,9 @@ make_ca ca && make_ca other-ca &&
   make_signer impostor "/C=JP/ST=Tokyo/L=Chiyoda-ku/O=KORVANTA Inc./CN=Tessaly Sendlet TEST" ||
   { echo "test_msix: could not make the test certificates"; exit 1; }
 openssl rand -hex 16 | tr -d '\n' >password
+# For publisher.py and make-package.sh, which take it from the environment.
+SIGN_PASSWORD=$(<password) WRONG_PASSWORD=wrong
+export SIGN_PASSWORD WRONG_PASSWORD
 openssl pkcs12 -export -inkey signer.key -in signer.pem -certfile ca.pem -out signer.p12 -passout file:password
 PUBLISHER='CN=Tessaly Sendlet TEST, O="KORVANTA, Inc.", L=Chiyoda-ku, S=Tokyo, C=JP'
 
@@ -99,10 +102,10 @@ done
 openssl x509 -in signer.pem -outform DER -out signer.der
 for form in "signer.pem" "signer.der" "--pkcs12 --password-env SIGN_PASSWORD signer.p12"; do
   # shellcheck disable=SC2086 # the form is words on purpose
-  equal "publisher.py $form" "$(SIGN_PASSWORD=$(cat password) python3 "$MSIX/publisher.py" $form 2>&1)" "$PUBLISHER"
+  equal "publisher.py $form" "$(python3 "$MSIX/publisher.py" $form 2>&1)" "$PUBLISHER"
 done
 refuse "publisher.py with a wrong PKCS#12 password" "wrong password" \
-  env SIGN_PASSWORD=wrong python3 "$MSIX/publisher.py" --pkcs12 --password-env SIGN_PASSWORD signer.p12
+  python3 "$MSIX/publisher.py" --pkcs12 --password-env WRONG_PASSWORD signer.p12
 equal "publisher.py --xml" "$(python3 "$MSIX/publisher.py" --xml signer.pem)" \
   'CN=Tessaly Sendlet TEST, O=&quot;KORVANTA, Inc.&quot;, L=Chiyoda-ku, S=Tokyo, C=JP'
 
@@ -118,6 +121,9 @@ touch -d '2001-02-03 04:05:06' icon.ico
 check "make-package.sh again" make_package again.msix
 check "the same input gives the same package" cmp pkg.msix again.msix
 check "check_package.py on the unsigned package" python3 "$CHECK" pkg.msix --clsid "$CLSID" --signer-cert signer.pem
+check "make-package.sh from the PKCS#12 file" "$MSIX/make-package.sh" \
+  --version 4.0.2.0 --clsid "$CLSID" --cert signer.p12 --password-env SIGN_PASSWORD --icon icon.ico --out from-p12.msix
+check "the PKCS#12 file gives the same package" cmp pkg.msix from-p12.msix
 
 # The logos: PNGs of the three sizes, no dates in them.
 mkdir unpacked && (cd unpacked && unzip -q ../pkg.msix) || fail "unzip cannot unpack the package"
