@@ -8,7 +8,8 @@ order: the payload files (AppxManifest.xml first, the others sorted by name),
 AppxBlockMap.xml, [Content_Types].xml. The signature part is added later by
 the signer (osslsigncode sign -in X.msix -out Y.msix).
 
-Layout, as Windows' package reader expects it:
+Layout (the APPX zip layout; checked here with osslsigncode and Python's
+zipfile, not on Windows):
 - every local header has flag bit 3 (a data descriptor follows the data)
   with zero CRC and sizes, and a ZIP64 extra field: its presence tells a
   reader that the descriptor that follows carries 8-byte sizes;
@@ -19,7 +20,8 @@ Layout, as Windows' package reader expects it:
   block's compressed bytes inflate on their own; AppxBlockMap.xml lists the
   SHA-256 of each uncompressed block and its compressed size. A file that
   deflate would not shrink is stored, and its blocks carry no size.
-Output is deterministic: fixed timestamps, fixed order, no host data.
+Output is deterministic for a given zlib: fixed timestamps, fixed order, no
+host data.
 """
 import argparse
 import base64
