@@ -24,7 +24,7 @@ usage() {
 }
 fail() { echo "make-package: $*" >&2; exit 1; }
 
-version= clsid= cert= icon= out= password_env=
+version='' clsid='' cert='' icon='' out='' password_env=''
 while [ $# -gt 0 ]; do
   case "$1" in
     --version|--clsid|--cert|--icon|--out|--password-env) [ $# -ge 2 ] || usage ;;&
