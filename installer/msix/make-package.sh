@@ -83,7 +83,7 @@ xmllint --noout "$package/AppxManifest.xml" || fail "the manifest is not well-fo
 # The largest image of an .ico (the first frame of anything else) is scaled
 # down. -strip and the excluded chunks keep dates and host data out of the
 # PNGs, so the same icon always gives the same bytes.
-source_index=$(identify -format '%p %w\n' "$icon" | sort -k2,2nr | head -1 | cut -d' ' -f1)
+source_index=$(identify -format '%p %w\n' "$icon" | sort -k2,2nr | head -1 | cut -d' ' -f1) || source_index=''
 [ -n "$source_index" ] || fail "ImageMagick cannot read $icon"
 render() {
   convert "${icon}[${source_index}]" -background none -alpha on -resize "$1x$1" -gravity center -extent "$1x$1" \
