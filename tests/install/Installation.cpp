@@ -192,13 +192,6 @@ bool KeyExists(HKEY root, const std::wstring& path) {
     return RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
-std::wstring StringValue(HKEY root, const std::wstring& path, const wchar_t* name) {
-    wchar_t data[2048] = {};
-    DWORD size = sizeof data - sizeof(wchar_t);
-    if (RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS) return L"";
-    return data;
-}
-
 std::wstring ShellFolder(int csidl) {
     wchar_t path[MAX_PATH] = {};
     if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return L"";

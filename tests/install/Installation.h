@@ -3,6 +3,8 @@
 // own properties, the installed products of its upgrade code, registry
 // subtrees as comparable snapshots, shortcuts and version resources. All
 // through the real Windows Installer, registry and shell of a Wine prefix.
+#include "tests/support/RegistrySandbox.h"
+
 #include <windows.h>
 #include <msi.h>
 
@@ -51,7 +53,7 @@ using RegistrySnapshot = std::map<std::wstring, std::pair<DWORD, std::vector<BYT
 RegistrySnapshot Snapshot(HKEY root, const std::wstring& base, const std::vector<std::wstring>& keys);
 std::wstring Describe(const RegistrySnapshot& snapshot);
 bool KeyExists(HKEY root, const std::wstring& path);
-std::wstring StringValue(HKEY root, const std::wstring& path, const wchar_t* name = nullptr);
+using testing_support::StringValue;
 
 // Shell folders (CSIDL_...), without a trailing backslash.
 std::wstring ShellFolder(int csidl);

@@ -376,8 +376,12 @@ TEST_F(ResultDialog, DISABLED_Screenshot) {
         PROCESS_INFORMATION info{};
         if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
             return;
-        if (info.hThread) CloseHandle(info.hThread);
-        if (info.hProcess) CloseHandle(info.hProcess);
+        // A Linux program gets no handles under Wine: the thread field is
+        // then no handle of ours and must not be closed.
+        if (info.hProcess) {
+            CloseHandle(info.hThread);
+            CloseHandle(info.hProcess);
+        }
         const ULONGLONG deadline = GetTickCount64() + 30000;
         while (!(captured = GetFileAttributesA(windowsFile.c_str()) != INVALID_FILE_ATTRIBUTES) &&
                GetTickCount64() < deadline)

@@ -19,7 +19,9 @@ struct ChildRegistration {
     static ::testing_support::ChildRegistration childRegistration_##name(#name, function)
 
 // Starts this executable in child mode; the process handle, empty on failure.
-fw::UniqueKernelHandle StartChild(const std::string& name, const std::vector<std::wstring>& args);
+// `program`, when given, is a copy of this executable to start instead.
+fw::UniqueKernelHandle StartChild(const std::string& name, const std::vector<std::wstring>& args,
+                                  const std::wstring& program = std::wstring());
 // Waits for a child and returns its exit code (or ~0u on time-out).
 DWORD WaitChild(const fw::UniqueKernelHandle& process, DWORD timeoutMs = 60000);
 

@@ -24,4 +24,11 @@ RegistrySandbox::~RegistrySandbox() {
     RegDeleteTreeW(HKEY_CURRENT_USER, m_path.c_str());
 }
 
+std::wstring StringValue(HKEY root, const std::wstring& path, const wchar_t* name) {
+    wchar_t data[2048] = {};
+    DWORD size = sizeof data - sizeof(wchar_t);
+    if (RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS) return L"";
+    return data;
+}
+
 }  // namespace testing_support

@@ -24,4 +24,8 @@ private:
     HKEY m_root = nullptr;
 };
 
+// A REG_SZ value read as UTF-16 (the default value when `name` is null);
+// empty when it cannot be read.
+std::wstring StringValue(HKEY root, const std::wstring& path, const wchar_t* name = nullptr);
+
 }  // namespace testing_support

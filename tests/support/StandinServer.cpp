@@ -138,8 +138,14 @@ StandinServer::StandinServer(const std::vector<std::string>& arguments) {
     PROCESS_INFORMATION info{};
     if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
         throw std::runtime_error("cannot start the stand-in server: " + fw::SystemErrorText(GetLastError()));
-    if (info.hThread) CloseHandle(info.hThread);
-    m_process.reset(info.hProcess);
+    // Wine starts a Linux program without giving handles for it: the process
+    // handle stays null and the thread handle field holds no handle of ours
+    // (closing that value would close whatever handle of this process has
+    // it, the registry's cached root keys among them).
+    if (info.hProcess) {
+        CloseHandle(info.hThread);
+        m_process.reset(info.hProcess);
+    }
 
     // The port file appears (whole) once every door listens.
     const ULONGLONG deadline = GetTickCount64() + kStartTimeoutMs;

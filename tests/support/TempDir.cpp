@@ -73,4 +73,17 @@ CurrentDirectory::CurrentDirectory(const std::wstring& path) {
 
 CurrentDirectory::~CurrentDirectory() { SetCurrentDirectoryW(m_previous.c_str()); }
 
+PathFront::PathFront(const std::wstring& folder) {
+    std::wstring path(32767, L'\0');
+    path.resize(GetEnvironmentVariableW(L"PATH", path.data(), static_cast<DWORD>(path.size())));
+    m_original = path;
+    Set(folder);
+}
+
+PathFront::~PathFront() { SetEnvironmentVariableW(L"PATH", m_original.c_str()); }
+
+void PathFront::Set(const std::wstring& folder) const {
+    SetEnvironmentVariableW(L"PATH", (folder.empty() ? m_original : folder + L";" + m_original).c_str());
+}
+
 }  // namespace testing_support

@@ -38,4 +38,18 @@ private:
     std::wstring m_previous;
 };
 
+// Puts a folder in front of the process's PATH (where the program looks for
+// the converter) until the object goes; an empty folder leaves PATH as it was.
+class PathFront {
+public:
+    explicit PathFront(const std::wstring& folder = std::wstring());
+    ~PathFront();
+    PathFront(const PathFront&) = delete;
+    PathFront& operator=(const PathFront&) = delete;
+    void Set(const std::wstring& folder) const;
+
+private:
+    std::wstring m_original;
+};
+
 }  // namespace testing_support

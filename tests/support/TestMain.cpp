@@ -28,8 +28,9 @@ std::wstring Quote(const std::wstring& arg) {
 
 ChildRegistration::ChildRegistration(const char* name, ChildFunction function) { Children()[name] = function; }
 
-fw::UniqueKernelHandle StartChild(const std::string& name, const std::vector<std::wstring>& args) {
-    const std::wstring exe = fw::ProgramPath();
+fw::UniqueKernelHandle StartChild(const std::string& name, const std::vector<std::wstring>& args,
+                                  const std::wstring& program) {
+    const std::wstring exe = program.empty() ? fw::ProgramPath() : program;
     std::wstring commandLine = Quote(exe) + L" --child=" + std::wstring(name.begin(), name.end());
     for (const std::wstring& arg : args) commandLine += L" " + Quote(arg);
     STARTUPINFOW startup{};
