@@ -17,6 +17,8 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace testing_support;
 
 namespace {
@@ -219,6 +221,75 @@ TEST_F(DefaultSettingDialogTest, EndDatesAreCheckedAndStillSaved) {
         EXPECT_EQ(stored.SelectFileDelete, 1);
         EXPECT_EQ(stored.FileDeleteDate, DateText(date));
         settings.Load();
+    }
+}
+
+// The period's three radio buttons are one group in the order 1042, 1040,
+// 1043: whatever chooses one (a click on it or on the text beside it, the
+// arrow keys) leaves exactly that one checked, and each has a name for
+// screen readers.
+TEST_F(DefaultSettingDialogTest, ThePeriodIsOneGroupOfThreeNamedRadioButtons) {
+    settings.SelectFileDelete = 0;
+    CDefaultSettingDialog dialog(settings);
+    ModalRun run(dialog);
+    HWND hwnd = run.Hwnd();
+    const int radios[] = {IDC_PERIOD_UNLIMITED, IDC_PERIOD_DATE, IDC_PERIOD_DAYS};
+    for (size_t i = 0; i < 3; ++i) {
+        HWND next = GetNextDlgGroupItem(hwnd, GetDlgItem(hwnd, radios[i]), FALSE);
+        EXPECT_EQ(GetDlgCtrlID(next), radios[(i + 1) % 3]) << radios[i];
+    }
+    // A click on a control where a person would click: its middle, on screen.
+    const auto mouseClick = [&](int id) {
+        RECT rc{};
+        GetWindowRect(GetDlgItem(hwnd, id), &rc);
+        SetForegroundWindow(hwnd);
+        SetCursorPos((rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2);
+        INPUT input[2] = {};
+        input[0].type = input[1].type = INPUT_MOUSE;
+        input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+        input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+        SendInput(2, input, sizeof(INPUT));
+    };
+    const struct {
+        const char* what;
+        std::function<void()> act;
+        int checked;
+        int mode;
+    } steps[] = {
+        {"click on the days button", [&] { mouseClick(IDC_PERIOD_DAYS); }, IDC_PERIOD_DAYS, 2},
+        {"click on the text 無期限", [&] { mouseClick(IDC_UNLIMITED_LABEL); }, IDC_PERIOD_UNLIMITED, 0},
+        {"click on the days text", [&] { mouseClick(IDC_DELETE_DAYS_LABEL); }, IDC_PERIOD_DAYS, 2},
+        {"click on the date button", [&] { mouseClick(IDC_PERIOD_DATE); }, IDC_PERIOD_DATE, 1},
+        {"down arrow", [&] { run.Key(IDC_PERIOD_DATE, VK_DOWN); }, IDC_PERIOD_DAYS, 2},
+        {"down arrow again, round to the first", [&] { run.Key(IDC_PERIOD_DAYS, VK_DOWN); }, IDC_PERIOD_UNLIMITED, 0},
+        {"up arrow", [&] { run.Key(IDC_PERIOD_UNLIMITED, VK_UP); }, IDC_PERIOD_DAYS, 2},
+    };
+    for (const auto& step : steps) {
+        step.act();
+        std::string checked;
+        const bool settled = WaitFor(
+            [&] {
+                checked.clear();
+                for (int id : radios)
+                    if (IsDlgButtonChecked(hwnd, id) == BST_CHECKED) checked += std::to_string(id) + " ";
+                return checked == std::to_string(step.checked) + " " && dialog.m_nPeriodMode == step.mode;
+            },
+            5000);
+        EXPECT_TRUE(settled) << step.what << ": checked " << checked << "mode " << dialog.m_nPeriodMode;
+        EXPECT_EQ(ControlEnabled(hwnd, IDC_DELETE_DATE), step.mode == 1) << step.what;
+        EXPECT_EQ(ControlEnabled(hwnd, IDC_DELETE_DAYS), step.mode == 2) << step.what;
+    }
+    // Screen readers name a button by its own text, which these buttons
+    // carry without showing it.
+    const struct {
+        int id;
+        const wchar_t* name;
+    } names[] = {{IDC_PERIOD_UNLIMITED, L"無期限"},
+                 {IDC_PERIOD_DATE, L"日付指定"},
+                 {IDC_PERIOD_DAYS, L"日後にファイルを削除する (0-365)"}};
+    for (const auto& n : names) {
+        EXPECT_EQ(ControlText(hwnd, n.id), n.name) << n.id;
+        EXPECT_EQ(GetWindowLongW(GetDlgItem(hwnd, n.id), GWL_STYLE) & BS_BITMAP, BS_BITMAP) << n.id;
     }
 }
 

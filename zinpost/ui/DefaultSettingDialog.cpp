@@ -201,6 +201,12 @@ bool CDefaultSettingDialog::OnCommand(WORD id, WORD notifyCode, HWND control) {
     case IDC_PERIOD_DAYS:
         if (notifyCode == BN_CLICKED) OnModeChange(id == IDC_PERIOD_DATE ? 1 : id == IDC_PERIOD_DAYS ? 2 : 0);
         return true;
+    case IDC_UNLIMITED_LABEL:
+    case IDC_DELETE_DAYS_LABEL:
+        // The text beside a radio button chooses it, as a click on the button would.
+        if (notifyCode == STN_CLICKED)
+            SendMessageW(Item(id == IDC_UNLIMITED_LABEL ? IDC_PERIOD_UNLIMITED : IDC_PERIOD_DAYS), BM_CLICK, 0, 0);
+        return true;
     case IDC_DELETE_DAYS:
         if (notifyCode == EN_CHANGE) OnDaysChange();
         return true;
