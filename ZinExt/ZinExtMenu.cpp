@@ -1,12 +1,16 @@
 #include "ZinExt/ZinExtMenu.h"
 
 #include <cwchar>
+#include <cwctype>
 
 namespace zinext {
 
 const wchar_t kTooManyFilesText[] = L"一度にアップロードできるファイルは100ファイルまでです。";
+const wchar_t kCommandLineTooLongText[] =
+    L"選択したファイルのパスが長すぎるため、一度にアップロードできません。ファイルの数を減らしてください。";
 const wchar_t kMessageCaption[] = L"Tessaly センドレット";
 const wchar_t kHelpText[] = L"Upload to Tessaly server.";
+const wchar_t kProgramFileName[] = L"zinpost.exe";
 
 std::wstring MenuText(const std::wstring& folderName) {
     return L"Tessaly「" + folderName + L"」に登録する";
@@ -38,17 +42,31 @@ bool InsertMenuEntry(HMENU menu, UINT index, UINT id, const std::wstring& text, 
     return true;
 }
 
-std::wstring BuildCommandLine(const PathSlot* paths, size_t count) {
+std::wstring BuildCommandLine(const std::vector<std::wstring>& paths) {
     std::wstring line;
-    line.reserve(count * (kMaxPathChars + 3));
-    for (size_t i = 0; i < count; ++i) {
+    for (const std::wstring& path : paths) {
+        const bool first = line.empty();
         line += L'"';
-        // A slot is terminated by construction; wcsnlen keeps a damaged one
-        // from reading past its end all the same.
-        line.append(paths[i].text, wcsnlen(paths[i].text, kMaxPathChars));
+        line += path;
+        // After the first argument, 2n backslashes before a quote stand for
+        // n of them and the quote still closes the argument. The first is
+        // read as a program's name: up to the next quote, backslashes as
+        // they are.
+        if (!first)
+            for (auto c = path.rbegin(); c != path.rend() && *c == L'\\'; ++c) line += L'\\';
         line += L"\" ";
     }
     return line;
+}
+
+bool IsProgramPath(const std::wstring& path) {
+    const bool onDrive = path.size() >= 3 && iswalpha(path[0]) && path[1] == L':' && path[2] == L'\\';
+    const bool onShare = path.size() >= 3 && path[0] == L'\\' && path[1] == L'\\' && path[2] != L'\\' &&
+                         path[2] != L'?' && path[2] != L'.';
+    if (!onDrive && !onShare) return false;
+    const size_t slash = path.find_last_of(L'\\');
+    const std::wstring name = path.substr(slash + 1);
+    return CompareStringOrdinal(name.c_str(), -1, kProgramFileName, -1, TRUE) == CSTR_EQUAL;
 }
 
 bool CopyCutW(const std::wstring& text, wchar_t* buffer, size_t capacity) {

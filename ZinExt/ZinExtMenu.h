@@ -1,30 +1,30 @@
 #pragma once
 // What the context-menu entry shows and does, without COM: the entry text
-// from the folder name, the 100-file decision and the command line that
-// starts zinpost with the selected files.
+// from the folder name, the file limit, the program that may be started and
+// the command line that starts zinpost with the selected files.
 #include <windows.h>
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace zinext {
 
-// One selected file: at most 259 characters and the terminator, in a slot
-// of 261 characters so that a full-length read always stays terminated.
-constexpr size_t kMaxPathChars = MAX_PATH - 1;
-struct PathSlot {
-    wchar_t text[MAX_PATH + 1];
-};
-
-// zinpost is started for at most this many files at a time. The bound also
-// keeps the command line (262 characters per quoted path at most) below the
-// system's limit of 32767 characters.
+// zinpost is started for at most this many files at a time. The count alone
+// decides: a larger selection is refused without reading one path.
 constexpr size_t kMaxFilesPerStart = 100;
 inline bool TooManyFiles(size_t count) { return count > kMaxFilesPerStart; }
 
+// CreateProcessW takes a command line of at most this many characters, its
+// terminator included.
+constexpr size_t kMaxCommandLine = 32767;
+
 extern const wchar_t kTooManyFilesText[];
+extern const wchar_t kCommandLineTooLongText[];
 extern const wchar_t kMessageCaption[];
 extern const wchar_t kHelpText[];
+// The only program the entry starts.
+extern const wchar_t kProgramFileName[];
 
 // "Tessaly「<folder>」に登録する"
 std::wstring MenuText(const std::wstring& folderName);
@@ -34,12 +34,23 @@ std::wstring MenuText(const std::wstring& folderName);
 // `bitmap` as its picture. On failure nothing stays behind in the menu.
 bool InsertMenuEntry(HMENU menu, UINT index, UINT id, const std::wstring& text, HBITMAP bitmap);
 
-// The command line for zinpost: every path in double quotes followed by one
-// blank, in selection order ("a" "b" ). It does not name the program itself:
-// the process is started with the program as the application name, so the
-// first argument zinpost sees is already a file. Paths cannot contain double
-// quotes, so nothing needs escaping.
-std::wstring BuildCommandLine(const PathSlot* paths, size_t count);
+// The command line for zinpost: every path whole, in double quotes followed
+// by one blank, in selection order ("a" "b" ). It does not name the program
+// itself: the process is started with the program as the application name,
+// so the first argument zinpost sees is already a file. Paths cannot contain
+// double quotes. The line is split the usual way (CommandLineToArgvW): the
+// first argument by the rule for a program's name, which takes everything up
+// to the next quote; after it, backslashes in front of a closing quote are
+// doubled, so that a path ending in one (a drive's root, "C:\") keeps its
+// quote.
+std::wstring BuildCommandLine(const std::vector<std::wstring>& paths);
+// Whether CreateProcessW takes `commandLine`.
+inline bool CommandLineFits(const std::wstring& commandLine) { return commandLine.size() < kMaxCommandLine; }
+
+// Whether `path` may be started as the program: an absolute path (a drive's
+// or a share's) whose file name is zinpost.exe. Whether it exists is looked
+// at when it is started.
+bool IsProgramPath(const std::wstring& path);
 
 // Copies `text` into `buffer` of `capacity` characters (terminator
 // included), cut to fit. Returns false when nothing can be stored. The ANSI

@@ -1,5 +1,7 @@
 #include "ZinExt/ZinExtSettings.h"
 
+#include "ZinExt/ZinExtMenu.h"
+
 #include "framework/WinHandle.h"
 
 #include <cwchar>
@@ -36,8 +38,10 @@ bool ReadExtensionSettings(ExtensionSettings& settings) {
     if (!ReadStringValue(key.get(), L"FolderName", kNoLengthLimit, settings.folderName) ||
         settings.folderName.empty())
         return false;
-    // An empty path could start nothing: no entry rather than a dead one.
-    return ReadStringValue(key.get(), L"ExeFile", MAX_PATH, settings.exeFile) && !settings.exeFile.empty();
+    // Only zinpost, by its absolute path: a relative one would be looked for
+    // in Explorer's current folder, anything else is not ours to start. An
+    // unusable path gives no entry rather than a dead one.
+    return ReadStringValue(key.get(), L"ExeFile", MAX_PATH, settings.exeFile) && IsProgramPath(settings.exeFile);
 }
 
 }  // namespace zinext

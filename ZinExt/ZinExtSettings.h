@@ -27,7 +27,8 @@ struct ExtensionSettings {
 
 // Opens the settings key of the current user (creating it empty when it is
 // missing) and reads "FolderName" and "ExeFile". False when the entry cannot
-// be offered: no key, no or an empty folder name, no usable program path.
+// be offered: no key, no or an empty folder name, no usable program path
+// (absolute, naming zinpost.exe).
 bool ReadExtensionSettings(ExtensionSettings& settings);
 
 }  // namespace zinext

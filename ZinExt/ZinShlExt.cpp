@@ -2,6 +2,7 @@
 
 #include "ZinExt/ComBoundary.h"
 #include "ZinExt/MenuIcon.h"
+#include "ZinExt/ZinExtMenu.h"
 #include "ZinExt/ZinExtModule.h"
 #include "ZinExt/ZinExtSettings.h"
 #include "ZinExt/resource.h"
@@ -49,14 +50,10 @@ const HRESULT kOneCommandUsed = MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1);
 
 CZinShlExt::CZinShlExt() {
     CZinExtModule::Get().Lock();
-    m_hMenuBitmap = zinext::CreateMenuIconBitmap(CZinExtModule::Get().Instance(), IDI_ZINEXT_MENU);
+    m_hMenuBitmap.reset(zinext::CreateMenuIconBitmap(CZinExtModule::Get().Instance(), IDI_ZINEXT_MENU));
 }
 
-CZinShlExt::~CZinShlExt() {
-    if (m_hMenuBitmap) DeleteObject(m_hMenuBitmap);
-    delete[] m_pSelFiles;
-    CZinExtModule::Get().Unlock();
-}
+CZinShlExt::~CZinShlExt() { CZinExtModule::Get().Unlock(); }
 
 IFACEMETHODIMP CZinShlExt::QueryInterface(REFIID riid, void** ppv) {
     static const QITAB interfaces[] = {
@@ -95,23 +92,22 @@ HRESULT CZinShlExt::CollectSelection(IDataObject* data) {
 
     const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     if (count == 0) return E_INVALIDARG;
-    if (count > m_nSelCapacity) {
-        delete[] m_pSelFiles;
-        m_pSelFiles = nullptr;
-        m_nSelCapacity = 0;
-        m_pSelFiles = new (std::nothrow) zinext::PathSlot[static_cast<size_t>(count) + 1];
-        if (!m_pSelFiles) return E_OUTOFMEMORY;
-        m_nSelCapacity = count;
-    }
-    UINT stored = 0;
+    m_selection.clear();
+    m_nSelCount = count;
+    // Too many to start: the count says so, and no path is read. Each read
+    // by index walks the list from its start, so reading them all costs the
+    // square of the count, on Explorer's window thread.
+    if (zinext::TooManyFiles(count)) return S_OK;
+    m_selection.reserve(count);
     for (UINT i = 0; i < count; ++i) {
-        // Room for 260 characters: a longer path arrives cut to 259. The
-        // slot's last character stays zero whatever the call writes.
-        zinext::PathSlot& slot = m_pSelFiles[stored];
-        std::fill(std::begin(slot.text), std::end(slot.text), L'\0');
-        if (DragQueryFileW(drop, i, slot.text, MAX_PATH) != 0 && slot.text[0] != L'\0') ++stored;
+        // Each path whole: a path cut short may name another file.
+        const UINT length = DragQueryFileW(drop, i, nullptr, 0);
+        if (length == 0) continue;
+        std::wstring path(static_cast<size_t>(length) + 1, L'\0');
+        path.resize(DragQueryFileW(drop, i, path.data(), length + 1));
+        if (!path.empty()) m_selection.push_back(std::move(path));
     }
-    m_nSelCount = stored;
+    m_nSelCount = static_cast<UINT>(m_selection.size());
     return S_OK;
 }
 
@@ -119,12 +115,12 @@ IFACEMETHODIMP CZinShlExt::QueryContextMenu(HMENU menu, UINT index, UINT idCmdFi
     if (flags & CMF_DEFAULTONLY) return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
     // Whatever happens, Explorer is told that one id is ours.
     zinext::ComBoundary([&] {
-        m_szExeFile[0] = L'\0';
+        m_exeFile.clear();
         zinext::ExtensionSettings settings;
         if (!zinext::ReadExtensionSettings(settings) || idCmdFirst > idCmdLast) return S_OK;
-        if (!zinext::CopyCutW(settings.exeFile, m_szExeFile, std::size(m_szExeFile))) return S_OK;
-        if (!zinext::InsertMenuEntry(menu, index, idCmdFirst, zinext::MenuText(settings.folderName), m_hMenuBitmap))
-            m_szExeFile[0] = L'\0';
+        if (zinext::InsertMenuEntry(menu, index, idCmdFirst, zinext::MenuText(settings.folderName),
+                                    static_cast<HBITMAP>(m_hMenuBitmap.get())))
+            m_exeFile = std::move(settings.exeFile);
         return S_OK;
     });
     return kOneCommandUsed;
@@ -152,28 +148,33 @@ IFACEMETHODIMP CZinShlExt::InvokeCommand(CMINVOKECOMMANDINFO* info) {
     return zinext::ComBoundary([&] {
         if (!info || !IS_INTRESOURCE(info->lpVerb) || LOWORD(reinterpret_cast<ULONG_PTR>(info->lpVerb)) != 0)
             return E_INVALIDARG;
-        if (!m_pSelFiles) return S_OK;
+        if (m_nSelCount == 0) return S_OK;
         if (zinext::TooManyFiles(m_nSelCount)) {
             MessageBoxW(info->hwnd, zinext::kTooManyFilesText, zinext::kMessageCaption, MB_OK | MB_ICONERROR);
             return S_OK;
         }
-        StartProgram();
+        std::wstring commandLine = zinext::BuildCommandLine(m_selection);
+        if (!zinext::CommandLineFits(commandLine)) {
+            MessageBoxW(info->hwnd, zinext::kCommandLineTooLongText, zinext::kMessageCaption, MB_OK | MB_ICONERROR);
+            return S_OK;
+        }
+        StartProgram(commandLine);
         return S_OK;
     });
 }
 
-void CZinShlExt::StartProgram() const {
-    // Nothing readable was selected, or no program is known: nothing to start.
-    if (m_nSelCount == 0 || m_szExeFile[0] == L'\0') return;
-    std::wstring commandLine = zinext::BuildCommandLine(m_pSelFiles, m_nSelCount);
+void CZinShlExt::StartProgram(std::wstring& commandLine) const {
+    // No program known, or none (any more) where the settings say: nothing
+    // to start. zinpost runs on its own and shows its own failures; a
+    // program that cannot be started is not reported.
+    if (m_exeFile.empty()) return;
+    const DWORD attributes = GetFileAttributesW(m_exeFile.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    // zinpost runs on its own and shows its own failures; a program that
-    // cannot be started is not reported.
-    if (CreateProcessW(m_szExeFile, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    if (CreateProcessW(m_exeFile.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                        &process)) {
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+        fw::UniqueKernelHandle thread(process.hThread), started(process.hProcess);
     }
 }

@@ -5,10 +5,13 @@
 // zinpost with the selected files (InvokeCommand). Apartment-threaded: all
 // calls on one object come from the thread that created it, so the object
 // takes no locks.
-#include "ZinExt/ZinExtMenu.h"
+#include "framework/WinHandle.h"
 
 #include <windows.h>
 #include <shlobj.h>
+
+#include <string>
+#include <vector>
 
 class CZinShlExt final : public IShellExtInit, public IContextMenu {
 public:
@@ -32,12 +35,13 @@ public:
 private:
     ~CZinShlExt();
     HRESULT CollectSelection(IDataObject* data);
-    void StartProgram() const;
+    // Starts the program with `commandLine` (CreateProcessW may write into it).
+    void StartProgram(std::wstring& commandLine) const;
 
     LONG m_cRef = 1;
-    zinext::PathSlot* m_pSelFiles = nullptr;  // m_nSelCapacity slots and one spare
-    UINT m_nSelCapacity = 0;
-    UINT m_nSelCount = 0;
-    wchar_t m_szExeFile[MAX_PATH + 1] = {};
-    HBITMAP m_hMenuBitmap = nullptr;
+    // The selection's paths, whole; not read when there are too many.
+    std::vector<std::wstring> m_selection;
+    UINT m_nSelCount = 0;   // the items selected, also when their paths were not read
+    std::wstring m_exeFile; // the program as the last menu read it; empty: no entry
+    fw::UniqueGdiObject m_hMenuBitmap;
 };

@@ -93,6 +93,13 @@ bool Profile::WriteString(const std::string& section, const std::string& entry, 
                static_cast<DWORD>(value.size() + 1));
 }
 
+bool Profile::WriteStringW(const std::string& section, const std::string& entry, const std::wstring& value) const {
+    UniqueHKey key = OpenSection(SectionPath(section), true);
+    if (!key) return false;
+    return RegSetValueExW(key.get(), AnsiToWide(entry).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
 bool Profile::WriteInt(const std::string& section, const std::string& entry, int value) const {
     const DWORD raw = static_cast<DWORD>(value);
     return Set(SectionPath(section), entry, REG_DWORD, reinterpret_cast<const BYTE*>(&raw), sizeof raw);

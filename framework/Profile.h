@@ -31,6 +31,9 @@ public:
 
     // True when written.
     bool WriteString(const std::string& section, const std::string& entry, const std::string& value) const;
+    // A REG_SZ written as UTF-16, for text the ANSI code page may not hold
+    // (a path); readers of either width get it whole.
+    bool WriteStringW(const std::string& section, const std::string& entry, const std::wstring& value) const;
     bool WriteInt(const std::string& section, const std::string& entry, int value) const;
     bool WriteBinary(const std::string& section, const std::string& entry, const BYTE* data, DWORD size) const;
 

@@ -1,9 +1,12 @@
 // The settings record against the real registry (in a private hive).
 #include "zinpost/engine/AppSettings.h"
 
+#include "tests/support/ChildProcess.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/RegistrySandbox.h"
+#include "tests/support/TempDir.h"
 
+#include "framework/Profile.h"
 #include "framework/Text.h"
 #include "framework/WinHandle.h"
 
@@ -154,14 +157,38 @@ TEST_F(AppSettingsTest, NegativeDayCountIsStoredAsSignedDword) {
     EXPECT_EQ(raw.data, (std::vector<BYTE>{0xFF, 0xFF, 0xFF, 0xFF}));
 }
 
+// Saves the settings under Software\<args[0]>\zinpost of the real registry,
+// as the program saves them, from wherever this copy of the tests runs.
+int SaveFromHere(const std::vector<std::wstring>& args) {
+    if (args.size() != 1) return 2;
+    fw::Profile profile("zinpost");
+    profile.SetRegistryKey(fw::WideToAnsi(args[0]));
+    CAppSettings settings(&profile);
+    return settings.Save() == 1 ? 0 : 1;
+}
+TEST_CHILD(save_from_here, SaveFromHere);
+
+// ExeFile names the running program exactly, wherever it runs: also from a
+// folder whose name the ANSI code page cannot hold (a profile of Zoë or
+// 김민준), which an ANSI value would store with substitutes.
 TEST_F(AppSettingsTest, SaveAlwaysWritesTheRunningProgramPath) {
     WriteRaw("ExeFile", REG_SZ, "C:\\old\\zinpost.exe", 19);
     CAppSettings s(&profile);
     s.Save();
-    char exe[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, exe, MAX_PATH);
-    const RawValue raw = ReadRaw("ExeFile");
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(raw.data.data())), exe);
+    EXPECT_EQ(testing_support::StringValue(HKEY_CURRENT_USER, L"Software\\KORVANTA\\zinpost\\Settings", L"ExeFile"),
+              fw::ProgramPath());
+
+    testing_support::TempDir dir;
+    const std::wstring folder = dir.File(L"Zoë 김민준");
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring copy = folder + L"\\settings_tests.exe";
+    ASSERT_TRUE(CopyFileW(fw::ProgramPath().c_str(), copy.c_str(), FALSE));
+    // The child writes below the real key that stands in for this process's
+    // HKEY_CURRENT_USER, so its settings land where the test reads them.
+    const std::wstring keyWord = sandbox.RealPath().substr(wcslen(L"Software\\")) + L"\\Software\\KORVANTA";
+    EXPECT_EQ(testing_support::WaitChild(testing_support::StartChild("save_from_here", {keyWord}, copy)), 0u);
+    EXPECT_EQ(testing_support::StringValue(HKEY_CURRENT_USER, L"Software\\KORVANTA\\zinpost\\Settings", L"ExeFile"),
+              copy);
 }
 
 TEST_F(AppSettingsTest, PeriodModeIsDerivedFromTheDayCountWhenAbsent) {

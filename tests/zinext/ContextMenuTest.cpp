@@ -101,6 +101,10 @@ TEST_F(ContextMenuTest, EntryNamesTheFolderThatTheProgramSaved) {
     CAppSettings settings(&profile);  // zinpost's own settings store
     settings.FolderName = fw::WideToAnsi(L"営業部 資料");
     ASSERT_EQ(settings.Save(), 1);
+    // Saved from this test, ExeFile names the test: the entry starts only zinpost.
+    ASSERT_EQ(Handler({L"C:\\a.txt"})->QueryContextMenu(menu, 1, kFirstId, kFirstId + 10, CMF_NORMAL), kOneId);
+    ASSERT_EQ(GetMenuItemCount(menu), 2);
+    WriteSetting("ExeFile", StartRecorder::ProgramPath());
     ComPtr<IContextMenu> handler = Handler({L"C:\\a.txt"});
     ASSERT_TRUE(handler);
     EXPECT_EQ(handler->QueryContextMenu(menu, 1, kFirstId, kFirstId + 10, CMF_NORMAL), kOneId);
@@ -115,6 +119,7 @@ TEST_F(ContextMenuTest, EntryNamesTheFolderThatTheProgramSaved) {
     // The name is read anew for every menu.
     settings.FolderName = fw::WideToAnsi(L"経理");
     settings.Save();
+    WriteSetting("ExeFile", StartRecorder::ProgramPath());
     HMENU second = CreatePopupMenu();
     EXPECT_EQ(handler->QueryContextMenu(second, 0, kFirstId, kFirstId + 10, CMF_NORMAL), kOneId);
     EXPECT_EQ(MenuItemText(second, 1), L"Tessaly「経理」に登録する");
@@ -168,6 +173,10 @@ TEST_F(ContextMenuTest, NoEntryAndNoSeparatorsWithoutUsableSettings) {
     expectNothingAdded("empty program path");
     WriteSetting("ExeFile", L"C:\\" + std::wstring(MAX_PATH - 2, L'p'));  // 261 characters
     expectNothingAdded("program path too long");
+    WriteSetting("ExeFile", L"zinpost.exe");
+    expectNothingAdded("relative program path");
+    WriteSetting("ExeFile", L"C:\\Windows\\notepad.exe");
+    expectNothingAdded("another program");
     fw::UniqueHKey key;
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\KORVANTA\\zinpost\\Settings", 0, KEY_SET_VALUE, key.put()),
               ERROR_SUCCESS);
@@ -238,33 +247,57 @@ TEST_F(ContextMenuTest, AHundredFilesStartTheProgramOnceWithEveryPath) {
     LocalFree(args);
 }
 
-TEST_F(ContextMenuTest, MoreThanAHundredFilesShowTheLimitAndStartNothing) {
+// A selection the program cannot take gets its message, owned by Explorer's
+// window, and starts nothing: more than a hundred files (decided by their
+// count, however many there are), or paths too long together for one
+// command line.
+TEST_F(ContextMenuTest, SelectionsTooLargeShowTheirMessageAndStartNothing) {
+    std::vector<std::wstring> longPaths;
+    for (int i = 0; i < 100; ++i) longPaths.push_back(L"C:\\" + std::wstring(320, L'長') + std::to_wstring(i) + L".txt");
+    const struct {
+        const char* name;
+        std::vector<std::wstring> paths;
+        const wchar_t* text;
+    } cases[] = {
+        {"101 files", Numbered(101), L"一度にアップロードできるファイルは100ファイルまでです。"},
+        {"20000 files", Numbered(20000), L"一度にアップロードできるファイルは100ファイルまでです。"},
+        {"100 long paths", longPaths,
+         L"選択したファイルのパスが長すぎるため、一度にアップロードできません。ファイルの数を減らしてください。"},
+    };
     UseRecorder();
-    StartRecorder recorder;
-    ComPtr<IContextMenu> handler = Handler(Numbered(101));
-    ASSERT_TRUE(handler);
-    ASSERT_EQ(handler->QueryContextMenu(menu, 0, kFirstId, kFirstId + 10, CMF_NORMAL), kOneId);
-    HWND owner = CreateWindowExW(0, L"STATIC", L"Explorer", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
-                                 nullptr, nullptr);
-    ASSERT_TRUE(owner);
-    MessageBoxAnswerer answerer;
-    EXPECT_EQ(Invoke(handler.Get(), owner), S_OK);
-    const auto seen = answerer.Result();
-    DestroyWindow(owner);
-    ASSERT_TRUE(seen.found);
-    EXPECT_EQ(seen.owner, owner);
-    EXPECT_EQ(seen.caption, L"Tessaly センドレット");
-    EXPECT_EQ(seen.text, L"一度にアップロードできるファイルは100ファイルまでです。");
-    EXPECT_TRUE(seen.errorIcon);
-    EXPECT_TRUE(recorder.Starts().empty());
+    for (const auto& c : cases) {
+        StartRecorder recorder;
+        ComPtr<IContextMenu> handler = Handler(c.paths);
+        ASSERT_TRUE(handler) << c.name;
+        ASSERT_EQ(handler->QueryContextMenu(menu, 0, kFirstId, kFirstId + 10, CMF_NORMAL), kOneId) << c.name;
+        HWND owner = CreateWindowExW(0, L"STATIC", L"Explorer", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                                     nullptr, nullptr);
+        ASSERT_TRUE(owner);
+        MessageBoxAnswerer answerer;
+        EXPECT_EQ(Invoke(handler.Get(), owner), S_OK) << c.name;
+        const auto seen = answerer.Result();
+        DestroyWindow(owner);
+        ASSERT_TRUE(seen.found) << c.name;
+        EXPECT_EQ(seen.owner, owner) << c.name;
+        EXPECT_EQ(seen.caption, L"Tessaly センドレット") << c.name;
+        EXPECT_EQ(seen.text, c.text) << c.name;
+        EXPECT_TRUE(seen.errorIcon) << c.name;
+        EXPECT_TRUE(recorder.Starts().empty()) << c.name;
+    }
 }
 
-TEST_F(ContextMenuTest, PathsLongerThanTheSystemLimitArriveCut) {
+TEST_F(ContextMenuTest, EveryPathArrivesWhole) {
     UseRecorder();
-    const std::wstring longPath = L"C:\\" + std::wstring(297, L'長');  // 300 characters
-    const auto starts = ChooseEntry({longPath, L"C:\\short.txt"});
+    // Longer than the system's old limit, a drive's root (its closing quote
+    // must survive), and one after it.
+    const std::vector<std::wstring> paths = {L"C:\\" + std::wstring(297, L'長'), L"D:\\", L"C:\\short.txt"};
+    const auto starts = ChooseEntry(paths);
     ASSERT_EQ(starts.size(), 1u);
-    EXPECT_EQ(starts[0], L"\"" + longPath.substr(0, 259) + L"\" \"C:\\short.txt\" ");
+    int count = 0;
+    wchar_t** args = CommandLineToArgvW(starts[0].c_str(), &count);
+    ASSERT_TRUE(args);
+    EXPECT_EQ(std::vector<std::wstring>(args, args + count), paths) << fw::WideToUtf8(starts[0]);
+    LocalFree(args);
 }
 
 TEST_F(ContextMenuTest, ASecondSelectionReplacesTheFirst) {

@@ -6,9 +6,11 @@
 
 #include "tests/support/RegistrySandbox.h"
 
+#include "framework/Text.h"
 #include "framework/WinHandle.h"
 
 #include <gtest/gtest.h>
+#include <shellapi.h>
 
 #include <cstring>
 #include <vector>
@@ -17,15 +19,46 @@ using testing_support::RegistrySandbox;
 
 namespace {
 
-// The paths themselves, their quoting and the limit are checked through the
-// DLL (ContextMenuTest); here what cannot be reached from outside.
+// The paths as zinpost finds them again: the command line split the usual
+// way gives back every path whole, whatever its length or its last character.
+TEST(MenuLogic, CommandLineKeepsEveryPathWhole) {
+    const std::vector<std::vector<std::wstring>> selections = {
+        {L"C:\\書類 2024\\見積書.xlsx"},
+        {L"C:\\", L"D:\\", L"E:\\a.txt"},                   // a drive's root keeps its closing quote, first or not
+        {L"\\\\server\\share\\", L"\\\\server\\share\\x y.doc"},  // so does a share's
+        {L"C:\\" + std::wstring(297, L'長'), L"C:\\short.txt"}, // 300 characters, not cut
+        {L"C:\\dir\\\\", L"C:\\end"},                          // two backslashes at the end
+    };
+    for (const auto& paths : selections) {
+        const std::wstring line = zinext::BuildCommandLine(paths);
+        int count = 0;
+        wchar_t** args = CommandLineToArgvW(line.c_str(), &count);
+        ASSERT_TRUE(args);
+        std::vector<std::wstring> split(args, args + count);
+        LocalFree(args);
+        EXPECT_EQ(split, paths) << fw::WideToUtf8(line);
+    }
+    // CreateProcessW's limit: 32766 characters and the terminator.
+    EXPECT_TRUE(zinext::CommandLineFits(std::wstring(32766, L'x')));
+    EXPECT_FALSE(zinext::CommandLineFits(std::wstring(32767, L'x')));
+}
 
-TEST(MenuLogic, CommandLineReadsNoFurtherThanAPathCanBe) {
-    std::vector<zinext::PathSlot> slots(2);
-    wmemset(slots[0].text, L'x', std::size(slots[0].text));  // a slot without terminator
-    zinext::CopyCutW(L"C:\\next.txt", slots[1].text, std::size(slots[1].text));
-    EXPECT_EQ(zinext::BuildCommandLine(slots.data(), 2),
-              L"\"" + std::wstring(259, L'x') + L"\" \"C:\\next.txt\" ");
+TEST(MenuLogic, OnlyAnAbsolutePathToZinpostMayBeStarted) {
+    const struct {
+        const wchar_t* path;
+        bool usable;
+    } cases[] = {
+        {L"C:\\Users\\Zoë\\AppData\\Local\\Programs\\TessalySendlet\\zinpost.exe", true},
+        {L"\\\\server\\tools\\ZINPOST.EXE", true},
+        {L"zinpost.exe", false},               // relative: Explorer's current folder
+        {L"tools\\zinpost.exe", false},
+        {L"C:zinpost.exe", false},             // relative to the drive's current folder
+        {L"C:\\Windows\\System32\\cmd.exe", false},
+        {L"C:\\tools\\zinpost.exe.bat", false},
+        {L"\\\\?\\C:\\tools\\zinpost.exe", false},
+        {L"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(zinext::IsProgramPath(c.path), c.usable) << fw::WideToUtf8(c.path);
 }
 
 TEST(MenuLogic, AnsiCutsNeverKeepHalfACharacter) {

@@ -196,7 +196,8 @@ StartRecorder::~StartRecorder() {
     SetEnvironmentVariableW(L"ZINEXT_RECORD_FILE", nullptr);
 }
 
-std::wstring StartRecorder::ProgramPath() { return FolderOf(fw::ProgramPath()) + L"\\zinext_recorder.exe"; }
+// Named as the program: the extension starts nothing else.
+std::wstring StartRecorder::ProgramPath() { return FolderOf(fw::ProgramPath()) + L"\\recorder\\zinpost.exe"; }
 
 std::vector<std::wstring> StartRecorder::Starts() const {
     for (const auto& child : RecorderChildren()) {

@@ -92,9 +92,11 @@ ConnectionSettings CAppSettings::Connection() const {
 int CAppSettings::Save() {
     const fw::Profile& p = *m_pApp;
     const char* s = kSettingsSection;
-    // Lets the Explorer extension find the program where it runs now.
+    // Lets the Explorer extension find the program where it runs now. As
+    // UTF-16: a profile folder outside the ANSI code page (Zoë, a Korean
+    // name) would be stored with substitutes, naming nothing or another file.
     const std::wstring exe = fw::ProgramPath();
-    if (!exe.empty() && exe.size() < MAX_PATH) p.WriteString(s, "ExeFile", fw::WideToAnsi(exe));
+    if (!exe.empty() && exe.size() < MAX_PATH) p.WriteStringW(s, "ExeFile", exe);
 
     p.WriteString(s, "Server", Server);
     p.WriteString(s, "User", User);

@@ -10,9 +10,11 @@
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
 #include "zinpost/engine/TextEncoding.h"
+#include "zinpost/engine/UploadRun.h"
 #include "zinpost/ui/resource.h"
 
 #include "framework/Control.h"
+#include "framework/FilePath.h"
 #include "framework/Text.h"
 
 #include <commctrl.h>
@@ -45,8 +47,6 @@ const char* const kRequestHeaders[] = {
 const char kDelimiterLine[] = "--" UPLOAD_BOUNDARY "\r\n";
 const char kClosing[] = "\r\n--" UPLOAD_BOUNDARY "--\r\n";
 constexpr DWORD kClosingLength = sizeof kClosing - 1;
-
-constexpr int kExtensionBuffer = 260;
 
 // Between attempts; only tests shorten it.
 DWORD g_retryPauseMs = kUploadRetryPauseMs;
@@ -90,10 +90,8 @@ MultipartPieces BuildPieces(const UploadParams& params, const char* utf8Name) {
 // The extension of a path with its dot ("" when it has none), as the
 // platform's path splitter finds it.
 std::wstring PathExtension(const std::wstring& path) {
-    wchar_t extension[kExtensionBuffer] = {};
-    if (_wsplitpath_s(path.c_str(), nullptr, 0, nullptr, 0, nullptr, 0, extension, kExtensionBuffer) != 0)
-        return std::wstring();
-    return extension;
+    DocumentPath parts;
+    return SplitDocumentPath(path, parts) ? parts.extension : std::wstring();
 }
 
 // The system's text for an error code without its line breaks; the unknown
@@ -239,7 +237,7 @@ private:
         m_pieces = BuildPieces(m_params, m_utf8Name.get());
 
         UPLOAD_LOG(1, "CreateFileW [%s]", fw::WideToAnsi(m_params.path).c_str());
-        m_file.reset(CreateFileW(m_params.path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        m_file.reset(CreateFileW(fw::LongPathForm(m_params.path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!m_file) {
             error = "OpenError " + CTessalyWebAPI::LastErrorText();

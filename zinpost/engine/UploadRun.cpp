@@ -4,6 +4,7 @@
 #include "zinpost/engine/Log.h"
 #include "zinpost/ui/resource.h"
 
+#include "framework/FilePath.h"
 #include "framework/Text.h"
 #include "framework/WinHandle.h"
 
@@ -12,7 +13,7 @@
 namespace {
 
 bool IsDirectory(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD attributes = GetFileAttributesW(fw::LongPathForm(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -25,7 +26,7 @@ std::wstring FileNameOf(const std::wstring& path) {
 // when either cannot be opened.
 bool SameFile(const std::wstring& a, const std::wstring& b) {
     const auto identity = [](const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
-        fw::UniqueFile file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+        fw::UniqueFile file(CreateFileW(fw::LongPathForm(path).c_str(), FILE_READ_ATTRIBUTES,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         return file && GetFileInformationByHandle(file.get(), &info);
@@ -51,7 +52,7 @@ ConvertedPdfCheck::ConvertedPdfCheck(const std::wstring& document) : m_document(
     DocumentPath parts;
     if (SplitDocumentPath(document, parts)) {
         m_besidePdf = parts.drive + parts.directory + parts.name + L".pdf";
-        m_besideExisted = GetFileAttributesW(m_besidePdf.c_str()) != INVALID_FILE_ATTRIBUTES;
+        m_besideExisted = GetFileAttributesW(fw::LongPathForm(m_besidePdf).c_str()) != INVALID_FILE_ATTRIBUTES;
     }
 }
 
@@ -99,9 +100,11 @@ std::vector<std::wstring> CommandLineDocuments(const std::wstring& commandLine, 
     return documents;
 }
 
+UINT DroppedItemCount(HDROP drop) { return DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0); }
+
 std::vector<std::wstring> DroppedDocuments(HDROP drop) {
     std::vector<std::wstring> documents;
-    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    const UINT count = DroppedItemCount(drop);
     for (UINT i = 0; i < count; ++i) {
         const UINT length = DragQueryFileW(drop, i, nullptr, 0);
         if (length == 0) continue;
@@ -113,10 +116,24 @@ std::vector<std::wstring> DroppedDocuments(HDROP drop) {
 }
 
 bool SplitDocumentPath(const std::wstring& path, DocumentPath& parts) {
-    wchar_t drive[MAX_PATH], directory[MAX_PATH], name[MAX_PATH], extension[MAX_PATH];
-    if (_wsplitpath_s(path.c_str(), drive, MAX_PATH, directory, MAX_PATH, name, MAX_PATH, extension, MAX_PATH) != 0)
-        return false;
-    parts = DocumentPath{drive, directory, name, extension};
+    // As _wsplitpath splits, without its buffers of MAX_PATH characters: a
+    // drive letter and colon, the folder up to the last slash, the name, and
+    // the extension from the name's last dot.
+    DocumentPath split;
+    size_t rest = 0;
+    if (path.size() >= 2 && path[1] == L':') {
+        split.drive = path.substr(0, 2);
+        rest = 2;
+    }
+    const size_t slash = path.find_last_of(L"\\/");
+    const size_t nameStart = slash == std::wstring::npos || slash < rest ? rest : slash + 1;
+    split.directory = path.substr(rest, nameStart - rest);
+    const std::wstring file = path.substr(nameStart);
+    const size_t dot = file.find_last_of(L'.');
+    split.name = dot == std::wstring::npos ? file : file.substr(0, dot);
+    if (dot != std::wstring::npos) split.extension = file.substr(dot);
+    if (split.name.size() >= MAX_PATH || split.extension.size() >= MAX_PATH) return false;
+    parts = std::move(split);
     return true;
 }
 

@@ -22,15 +22,21 @@ UINT CheckUploadSettings(CAppSettings& settings);
 // name and extension compared exactly).
 std::vector<std::wstring> CommandLineDocuments(const std::wstring& commandLine, const std::wstring& programPath);
 
-// The paths of a drop, folders left out.
+// The items of a drop: how many it holds, and the number alone when that is
+// more than a run takes (each path read by index walks the list from its
+// start: reading them all costs the square of the count).
+UINT DroppedItemCount(HDROP drop);
+// The paths of a drop, each whole, folders left out.
 std::vector<std::wstring> DroppedDocuments(HDROP drop);
 
-// A path split into drive, folder, base name and extension (with its dot).
+// A path split into drive, folder, base name and extension (with its dot),
+// as the platform's path splitter splits it, at any length.
 struct DocumentPath {
     std::wstring drive, directory, name, extension;
     std::wstring Full() const { return drive + directory + name + extension; }
 };
-// False when a piece does not fit the run's 259-character buffers.
+// False when the base name or the extension is longer than 259 characters,
+// which no file system allows.
 bool SplitDocumentPath(const std::wstring& path, DocumentPath& parts);
 
 // Whether the PDF a conversion handed back may be deleted after its upload:
