@@ -74,7 +74,7 @@ int NoticeChild(const std::vector<std::wstring>& args) {
     const std::wstring converterSettings = dir.File(L"quillmorph.ini");
     WriteFileBytes(converterSettings, allInstalled ? "Word=14.0.7015.1000\nExcel=15.0.4420.1017\nPowerPoint=16.0.1\n" : "");
     SetEnvironmentVariableW(L"QUILLMORPH_TEST_SETTINGS", converterSettings.c_str());
-    SetDllDirectoryW(UnixPathForWindows(EnvironmentVariable("ZINPOST_BINARY_DIR") + "/tests/pdf/quillmorph").c_str());
+    const PathFront converter(UnixPathForWindows(EnvironmentVariable("ZINPOST_BINARY_DIR") + "/tests/pdf/quillmorph"));
     if (!CThreadAgent::GetInstance()) return 91;
 
     Findings findings;

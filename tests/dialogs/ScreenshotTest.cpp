@@ -68,7 +68,7 @@ TEST(Screenshots, DISABLED_SmallDialogs) {
     TempDir dir;
     WriteFileBytes(dir.File(L"quillmorph.ini"), "");
     SetEnvironmentVariableW(L"QUILLMORPH_TEST_SETTINGS", dir.File(L"quillmorph.ini").c_str());
-    SetDllDirectoryW(UnixPathForWindows(EnvironmentVariable("ZINPOST_BINARY_DIR") + "/tests/pdf/quillmorph").c_str());
+    const PathFront converter(UnixPathForWindows(EnvironmentVariable("ZINPOST_BINARY_DIR") + "/tests/pdf/quillmorph"));
     CThreadAgent* agent = CThreadAgent::GetInstance();
     ASSERT_TRUE(agent->StartPDFCheckThread());
     agent->SignalObjAndWait_PDFCheck();

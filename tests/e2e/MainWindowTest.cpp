@@ -157,13 +157,67 @@ TEST_F(MainWindowTest, HundredFilesStartARun) {
     EXPECT_FALSE(ControlEnabled(window->Hwnd(), IDC_PROGRESS_CANCEL));
 }
 
-TEST_F(MainWindowTest, HundredAndOneFilesAreRefused) {
-    Drop(MakeFiles(101));
+// More than a hundred items are refused by their count, before any path is
+// read: folders among them count too.
+TEST_F(MainWindowTest, MoreThanAHundredItemsAreRefused) {
+    CreateDirectoryW(dir.File(L"sub").c_str(), nullptr);
+    std::vector<std::wstring> withFolder = MakeFiles(100);
+    withFolder.push_back(dir.File(L"sub"));
+    for (const auto& items : {MakeFiles(101), withFolder}) {
+        Drop(items);
+        const auto boxes = TakeMessageBoxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, L"一度にアップロードできるファイル数は100ファイルまでです。");
+        EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONSTOP));
+        EXPECT_EQ(window->m_bBusy, 0);
+        EXPECT_TRUE(window->m_FileList.empty());
+    }
+}
+
+// A start with files that the settings refuse leaves a window that takes
+// drops: a later drop uploads exactly what was dropped, and its run leaves
+// the window open.
+TEST_F(MainWindowTest, AfterARefusedStartWithFilesADropUploadsWhatWasDropped) {
+    CAppSettings& s = TheApp().m_settings;
+    s.Folder = 0;
+    s.FolderName.clear();
+    window->m_bCommandLine = 1;
+    SendMessageW(window->Hwnd(), WM_DROPFILES, 0, 0);  // as such a start posts it
     const auto boxes = TakeMessageBoxes();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, L"一度にアップロードできるファイル数は100ファイルまでです。");
-    EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONSTOP));
+    EXPECT_EQ(boxes[0].text, L"アップロード先の設定が完了していません。");
+    s.Folder = 1;
+    s.FolderName = "F";
+    const auto files = MakeFiles(2);
+    Drop(files);
+    ASSERT_TRUE(WaitFor([this] { return window->m_bBusy == 0; }, 60000));
+    ASSERT_EQ(window->m_FileList.size(), 2u);
+    EXPECT_EQ(window->m_FileList.front().Path.rfind(files[0] + L" (", 0), 0u) << fw::WideToUtf8(window->m_FileList.front().Path);
+    EXPECT_EQ(window->m_FileList.back().Path.rfind(files[1] + L" (", 0), 0u) << fw::WideToUtf8(window->m_FileList.back().Path);
+    EXPECT_EQ(window->m_bCommandLine, 0);
+    EXPECT_TRUE(IsWindowVisible(window->Hwnd()));
+}
+
+// While one of the window's dialogs is open (it may be writing the
+// settings), neither a drop nor the folder button does anything.
+TEST_F(MainWindowTest, NeitherDropsNorTheFolderButtonActUnderAnOpenDialog) {
+    PostMessageW(window->Hwnd(), WM_COMMAND, IDC_SETTING_BUTTON, 0);
+    HWND settingsDialog = WaitForWindow(L"Tessaly センドレット：デフォルト設定変更", GetCurrentProcessId(), 30000);
+    ASSERT_TRUE(settingsDialog);
+    ASSERT_FALSE(IsWindowEnabled(window->Hwnd()));
+    Drop(MakeFiles(1));
+    EXPECT_EQ(window->m_nFileCount, 0);
     EXPECT_EQ(window->m_bBusy, 0);
+    // Once a message posted after the command is handled, the command has been.
+    PostMessageW(window->Hwnd(), WM_COMMAND, IDC_FOLDER_BUTTON, 0);
+    HWND progress = GetDlgItem(window->Hwnd(), IDC_UPLOAD_PROGRESS);
+    PostMessageW(progress, PBM_SETPOS, 42, 0);
+    ASSERT_TRUE(WaitFor([&] { return SendMessageW(progress, PBM_GETPOS, 0, 0) == 42; }, 10000));
+    SendMessageW(progress, PBM_SETPOS, 0, 0);
+    EXPECT_EQ(WaitForWindow(L"Tessaly センドレット：フォルダー選択画面", GetCurrentProcessId(), 0), nullptr);
+    EXPECT_TRUE(TakeMessageBoxes().empty());  // no folder listing was tried either
+    PostMessageW(settingsDialog, WM_COMMAND, IDCANCEL, 0);
+    ASSERT_TRUE(WaitFor([&] { return !IsWindow(settingsDialog); }, 30000));
 }
 
 TEST_F(MainWindowTest, FoldersAloneStartNothing) {

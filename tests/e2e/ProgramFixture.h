@@ -108,16 +108,21 @@ protected:
 
     // The test converter on the program's PATH, answering as `answers` say
     // and writing its PDFs into `pdfFolder` (default: the folder "out").
+    // `converter`: the folder put on PATH (default: the test converter's).
     std::map<std::wstring, std::wstring> ConverterEnvironment(const std::string& answers,
-                                                              std::wstring pdfFolder = std::wstring()) {
+                                                              std::wstring pdfFolder = std::wstring(),
+                                                              std::wstring converter = ConverterFolder()) {
         if (pdfFolder.empty()) pdfFolder = dir.File(L"out");
         const std::wstring settingsFile = dir.File(L"quillmorph.ini");
         EXPECT_TRUE(WriteFileBytes(settingsFile, answers + "PdfFolder=" + fw::WideToAnsi(pdfFolder) + "\r\n"));
-        const std::wstring converter =
-            UnixPathForWindows(EnvironmentVariable("ZINPOST_BINARY_DIR") + "/tests/pdf/quillmorph");
         wchar_t path[32768] = {};
         GetEnvironmentVariableW(L"PATH", path, 32768);
         return {{L"PATH", converter + L";" + path}, {L"QUILLMORPH_TEST_SETTINGS", settingsFile}};
+    }
+
+    // The test converter, and a build of it without its entry point.
+    static std::wstring ConverterFolder() {
+        return UnixPathForWindows(EnvironmentVariable("ZINPOST_BINARY_DIR") + "/tests/pdf/quillmorph");
     }
 
     static constexpr char kDotNetKey[] = "SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v3.5";

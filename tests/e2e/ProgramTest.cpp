@@ -6,6 +6,7 @@
 #include "tests/support/Sha256.h"
 #include "tests/support/WindowDriver.h"
 
+#include "framework/FilePath.h"
 #include "framework/WinHandle.h"
 
 #include <commctrl.h>
@@ -331,6 +332,123 @@ TEST_F(ConversionTest, FailedConversionIsListedAndNotSent) {
     PressButton(result, IDOK);
     EXPECT_EQ(program.WaitForExit(30000), 0u);
     EXPECT_EQ(UploadRequests(), 0);
+}
+
+// A folder in the build tree whose files have paths of more than 300
+// characters, made and removed through the long path form.
+class LongFolder {
+public:
+    LongFolder() {
+        std::wstring path = UnixPathForWindows(EnvironmentVariable("ZINPOST_BINARY_DIR") + "/tests/e2e/long-paths");
+        m_root = path;
+        CreateDirectoryW(path.c_str(), nullptr);
+        for (const wchar_t* part : {L"第一階層の長いフォルダー名", L"second level with a long folder name"})
+            for (int i = 0; i < 6; ++i) {
+                path += L"\\" + std::wstring(part) + std::to_wstring(i);
+                CreateDirectoryW(fw::LongPathForm(path).c_str(), nullptr);
+            }
+        m_path = path;
+    }
+    ~LongFolder() { Remove(m_root); }
+    std::wstring File(const std::wstring& name) const { return m_path + L"\\" + name; }
+
+private:
+    static void Remove(const std::wstring& path) {
+        WIN32_FIND_DATAW data;
+        HANDLE find = FindFirstFileW(fw::LongPathForm(path + L"\\*").c_str(), &data);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                const std::wstring name = data.cFileName;
+                if (name == L"." || name == L"..") continue;
+                if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                    Remove(path + L"\\" + name);
+                else
+                    DeleteFileW(fw::LongPathForm(path + L"\\" + name).c_str());
+            } while (FindNextFileW(find, &data));
+            FindClose(find);
+        }
+        RemoveDirectoryW(fw::LongPathForm(path).c_str());
+    }
+    std::wstring m_root, m_path;
+};
+
+// Files the run must take exactly as given or refuse with their reason: a
+// path of more than 300 characters is uploaded (and not converted); a
+// converter that throws fails its conversion and the run ends as usual.
+struct FileCase {
+    const char* name;
+    bool longPath;
+    const wchar_t* file;
+    const char* answers;
+    bool stored;
+    std::wstring reason;  // the result line's reason; empty when uploaded
+};
+
+class FileCaseTest : public ConversionTest, public ::testing::WithParamInterface<FileCase> {};
+
+TEST_P(FileCaseTest, TakenWholeOrRefusedWithItsReason) {
+    const FileCase& c = GetParam();
+    SaveSettings();
+    LongFolder longFolder;
+    const std::wstring path = c.longPath ? longFolder.File(c.file) : dir.File(c.file);
+    const std::string bytes = "the document's own bytes";
+    if (c.longPath) {
+        ASSERT_GE(path.size(), 300u);
+    }
+    {
+        fw::UniqueFile file(CreateFileW(fw::LongPathForm(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        ASSERT_TRUE(file && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    }
+    ZinpostProcess program({path}, false, ConverterEnvironment(std::string("Word=14.0.7015.1000\r\n") + c.answers));
+    HWND result = program.ResultWindow(kRunTimeoutMs);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(ControlText(result, kResultDetail),
+              L"登録先：「開発部」\r\n" + ResultLine(c.reason.empty(), c.reason.empty() ? path : path + L" (" + c.reason + L")"));
+    PressButton(result, IDOK);
+    EXPECT_EQ(program.WaitForExit(30000), 0u);
+    const auto stored = Stored();
+    if (c.stored) {
+        ASSERT_EQ(stored.size(), 1u);
+        EXPECT_EQ(stored.begin()->first, fw::WideToUtf8(c.file));
+        EXPECT_EQ(stored.begin()->second, Sha256::OfBytes(bytes));
+    } else {
+        EXPECT_EQ(UploadRequests(), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, FileCaseTest,
+    ::testing::Values(
+        FileCase{"LongPath", true, L"議事録.txt", "", true, L""},
+        FileCase{"LongPathNotConverted", true, L"報告書.docx", "", false,
+                 L"PDF変換できませんでした。{" + fw::AnsiToWide(fw::SystemErrorLine(ERROR_FILENAME_EXCED_RANGE)) + L"}"},
+        FileCase{"ConverterThrows", false, L"報告書.docx", "ConvertThrows=1\r\n", false,
+                 L"PDF変換できませんでした。{原因不明のエラーが発生しました。}"}),
+    [](const ::testing::TestParamInfo<FileCase>& info) { return std::string(info.param.name); });
+
+// The converter is looked for in the program's folder, the system's, and
+// only then on PATH, whose folders must not come before the system's.
+TEST_F(ConversionTest, TheConverterInTheSystemFolderComesBeforePath) {
+    SaveSettings();
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    const std::wstring installed = std::wstring(system) + L"\\Quillmorph.dll";
+    ASSERT_TRUE(CopyFileW((ConverterFolder() + L"\\Quillmorph.dll").c_str(), installed.c_str(), FALSE));
+    struct Removal {
+        std::wstring path;
+        ~Removal() { DeleteFileW(path.c_str()); }
+    } removal{installed};
+    const std::wstring document = MakeFile(L"報告書.docx", "a Word document");
+    // On PATH: a library of that name without the converter's entry point.
+    ZinpostProcess program({document}, false,
+                           ConverterEnvironment("Word=14.0.7015.1000\r\n", std::wstring(), ConverterFolder() + L"\\noexport"));
+    HWND result = program.ResultWindow(kRunTimeoutMs);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(ControlText(result, kResultDetail), L"登録先：「開発部」\r\n" + ResultLine(true, L"PDF変換 - " + document));
+    PressButton(result, IDOK);
+    EXPECT_EQ(program.WaitForExit(30000), 0u);
 }
 
 // The converted PDF goes after its upload only when the conversion made

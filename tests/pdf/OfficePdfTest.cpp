@@ -44,17 +44,15 @@ protected:
         SetEnvironmentVariableW(L"QUILLMORPH_TEST_SETTINGS", SettingsFile().c_str());
         UseConverter(ConverterFolder());
     }
-    ~OfficePdfTest() override {
-        SetDllDirectoryW(nullptr);
-        SetEnvironmentVariableW(L"QUILLMORPH_TEST_SETTINGS", nullptr);
-    }
+    ~OfficePdfTest() override { SetEnvironmentVariableW(L"QUILLMORPH_TEST_SETTINGS", nullptr); }
 
     std::wstring SettingsFile() const { return dir.File(L"settings.txt"); }
     std::wstring RecordFile() const { return dir.File(L"record.txt"); }
 
-    // The library is found in `folder` (besides the usual places, which hold none).
-    static void UseConverter(const std::wstring& folder) { ASSERT_TRUE(SetDllDirectoryW(folder.c_str())); }
-    static void NoConverter() { SetDllDirectoryW(nullptr); }
+    // The library is found in `folder`, first on PATH (the program's and the
+    // system's folders hold none).
+    void UseConverter(const std::wstring& folder) const { converterPath.Set(folder); }
+    void NoConverter() const { converterPath.Set(L""); }
 
     // The test converter's answers ("key=value" lines, see its README);
     // every call it receives from now on is recorded.
@@ -88,6 +86,7 @@ protected:
 
     TempDir dir;
     RegistrySandbox machine;
+    PathFront converterPath;
 };
 
 TEST_F(OfficePdfTest, WordFourteenAloneConvertsWordDocumentsOnly) {

@@ -4,6 +4,7 @@
 #include "zinpost/engine/Messages.h"
 #include "zinpost/ui/resource.h"
 
+#include "framework/Profile.h"
 #include "framework/Text.h"
 
 #include <cerrno>
@@ -48,6 +49,75 @@ bool ToLibraryPath(const std::wstring& source, std::string& narrow, DWORD& error
     WideCharToMultiByte(CP_THREAD_ACP, WC_NO_BEST_FIT_CHARS, source.data(), size, narrow.data(), n, nullptr,
                         nullptr);
     return true;
+}
+
+bool IsFile(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The folders the converter is looked for in, in this order: the program's,
+// the system's, then the absolute folders of PATH. The converter is the one
+// library the program takes from PATH; relative entries (".") would be the
+// current folder, where Explorer starts the program among the user's files.
+std::vector<std::wstring> ConverterFolders() {
+    std::vector<std::wstring> folders;
+    const std::wstring program = fw::ProgramPath();
+    const size_t slash = program.find_last_of(L"\\/");
+    if (slash != std::wstring::npos) folders.push_back(program.substr(0, slash));
+    wchar_t system[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) folders.emplace_back(system, length);
+    std::wstring path(32767, L'\0');
+    path.resize(GetEnvironmentVariableW(L"PATH", path.data(), static_cast<DWORD>(path.size())));
+    for (size_t start = 0; start < path.size();) {
+        size_t end = path.find(L';', start);
+        if (end == std::wstring::npos) end = path.size();
+        std::wstring folder = path.substr(start, end - start);
+        start = end + 1;
+        if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"') folder = folder.substr(1, folder.size() - 2);
+        const bool absolute = (folder.size() >= 3 && folder[1] == L':' && (folder[2] == L'\\' || folder[2] == L'/')) ||
+                              folder.rfind(L"\\\\", 0) == 0;
+        if (absolute) folders.push_back(folder);
+    }
+    return folders;
+}
+
+// The converter's full path in the first folder that holds it; empty when none does.
+std::wstring FindConverterLibrary() {
+    const std::wstring name = fw::AnsiToWide(kQuillmorphLibrary);
+    for (std::wstring folder : ConverterFolders()) {
+        if (folder.empty()) continue;
+        if (folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
+        if (IsFile(folder + name)) return folder + name;
+    }
+    return std::wstring();
+}
+
+// Loads the library at `path`; what it needs in turn comes from its own
+// folder and the default ones. A system without the search flags loads it
+// the classic way from its full path.
+HMODULE LoadLibraryByPath(const std::wstring& path) {
+    HMODULE library =
+        LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    if (!library && GetLastError() == ERROR_INVALID_PARAMETER)
+        library = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return library;
+}
+
+// A call into the library, which is not ours: whatever it throws stays here
+// and reads as the call's failure. It is caught while the library is still
+// loaded, as the exception's own code lies in it: freed first, the end of a
+// catch further up would run code that is gone.
+template <typename Call>
+bool LibraryCall(const char* what, Call&& call) noexcept {
+    try {
+        call();
+        return true;
+    } catch (...) {
+        LOG_WRITE(4, "%s: the converter threw", what);
+        return false;
+    }
 }
 
 // "14..0" -> 14, 0: empty pieces are skipped. False when a piece is not a number.
@@ -166,8 +236,9 @@ int COfficePDF::loadConverter() {
     // A damaged file must fail the call, not stop the thread with a system box.
     DWORD previousMode = 0;
     const BOOL quiet = SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
-    const HMODULE library = LoadLibraryA(kQuillmorphLibrary);
-    const DWORD error = GetLastError();
+    const std::wstring path = FindConverterLibrary();
+    const HMODULE library = path.empty() ? nullptr : LoadLibraryByPath(path);
+    const DWORD error = path.empty() ? static_cast<DWORD>(ERROR_MOD_NOT_FOUND) : GetLastError();
     if (quiet) SetThreadErrorMode(previousMode, nullptr);
     m_hLibrary.reset(library);
     if (!m_hLibrary) {
@@ -183,7 +254,11 @@ int COfficePDF::loadConverter() {
         LOG_WRITE(4, "GetProcAddress %s failed[%lu] %s", kCreateQuillmorphInstance, lookupError, m_strError.c_str());
         return -2;
     }
-    m_cPDF = create();
+    if (!LibraryCall("create", [&] { m_cPDF = create(); })) {
+        m_cPDF = nullptr;
+        m_strError = kUnknownErrorText;
+        return -2;
+    }
     if (!m_cPDF) {
         // The library answers every call through the object: without one
         // there is nothing to ask, which is as good as a missing entry point.
@@ -197,7 +272,10 @@ int COfficePDF::loadConverter() {
 void COfficePDF::takeLibraryError() {
     std::memset(m_szErrorText, 0, sizeof m_szErrorText);
     m_lErrorCode = 0;
-    m_cPDF->GetLastErrorInfo(m_szErrorText, &m_lErrorCode);
+    if (!LibraryCall("GetLastErrorInfo", [&] { m_cPDF->GetLastErrorInfo(m_szErrorText, &m_lErrorCode); })) {
+        m_strError = kUnknownErrorText;
+        return;
+    }
     m_szErrorText[sizeof m_szErrorText - 1] = '\0';
     m_strError = fw::Format("%s:(%ld)", m_szErrorText, m_lErrorCode);
     LOG_WRITE(4, "library error %s", m_strError.c_str());
@@ -205,7 +283,7 @@ void COfficePDF::takeLibraryError() {
 
 void COfficePDF::releaseConverter() {
     if (m_cPDF) {
-        m_cPDF->Release();
+        LibraryCall("Release", [&] { m_cPDF->Release(); });
         m_cPDF = nullptr;
     }
     if (m_hLibrary) {
@@ -269,14 +347,19 @@ int COfficePDF::checkInstallOffice(OfficeAppInfo& app, const OfficeAppInfo& requ
 
     char version[kQuillmorphVersionSize] = "0.0";
     int result = -10;
-    if (app.m_strName == m_apps[kWord].m_strName) result = m_cPDF->CheckWord(version);
-    else if (app.m_strName == m_apps[kExcel].m_strName) result = m_cPDF->CheckExcel(version);
-    else if (app.m_strName == m_apps[kPowerPoint].m_strName) result = m_cPDF->CheckPowerPoint(version);
+    const bool answered = LibraryCall("Check", [&] {
+        if (app.m_strName == m_apps[kWord].m_strName) result = m_cPDF->CheckWord(version);
+        else if (app.m_strName == m_apps[kExcel].m_strName) result = m_cPDF->CheckExcel(version);
+        else if (app.m_strName == m_apps[kPowerPoint].m_strName) result = m_cPDF->CheckPowerPoint(version);
+    });
     Sleep(kLibraryCallWait);
     version[sizeof version - 1] = '\0';
 
-    if (result != 1) {
-        takeLibraryError();
+    if (!answered || result != 1) {
+        if (answered)
+            takeLibraryError();
+        else
+            m_strError = kUnknownErrorText;
         m_strDetail += kDetailBullet + app.m_strName + "はインストールされていません。\n" + "\r\n";
         LOG_WRITE(2, "%s not installed[%d]", app.m_strName.c_str(), result);
         app.m_nFlag = 0;
@@ -353,7 +436,11 @@ int COfficePDF::convertPDF(const std::wstring& source, std::wstring& pdf) {
     char input[kQuillmorphPathSize] = {};
     std::memcpy(input, narrow.data(), narrow.size());
     char output[kQuillmorphPathSize] = {};
-    const int result = m_cPDF->Convert(input, output);
+    int result = 0;
+    if (!LibraryCall("Convert", [&] { result = m_cPDF->Convert(input, output); })) {
+        m_strError = kUnknownErrorText;
+        return -3;
+    }
     Sleep(kLibraryCallWait);
     if (result != 1) {
         takeLibraryError();

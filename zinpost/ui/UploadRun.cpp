@@ -11,6 +11,7 @@
 #include "zinpost/ui/resource.h"
 
 #include "framework/Exceptions.h"
+#include "framework/FilePath.h"
 #include "framework/MessageBox.h"
 #include "framework/Profile.h"
 #include "framework/Text.h"
@@ -34,18 +35,36 @@ void CzinpostDlg::OnDropFiles(HDROP drop) {
         }
     } release{drop};
 
-    if (m_bBusy) return;
+    // While a run is active, and while one of the window's dialogs (or a
+    // message) is open and may be writing the settings, nothing is taken.
+    if (m_bBusy || !IsWindowEnabled(Hwnd())) return;
+    // The start with files posts itself a drop without a handle; a drop
+    // from the desktop always brings its own files.
+    const bool commandLine = !drop && m_bCommandLine;
+    if (!drop && !commandLine) return;
     if (const UINT refusal = CheckUploadSettings(*m_settings)) {
         ShowMessageById(refusal);
-        return;  // a command-line start keeps its window open here
+        // The window stays open and takes drops as if started without files.
+        m_bCommandLine = 0;
+        return;
     }
     m_FileList.clear();
     m_nFileCount = 0;
+    if (!commandLine) {
+        // Too many to take: the count decides, before any path is read.
+        const UINT items = DroppedItemCount(drop);
+        if (items > static_cast<UINT>(kMaxFilesPerRun)) {
+            LOG_WRITE(1, "OnDropFiles: items[%u]", items);
+            m_nFileCount = static_cast<int>(items);
+            ShowMessageById(IDS_TOO_MANY_FILES);
+            return;
+        }
+    }
     const std::vector<std::wstring> documents =
-        m_bCommandLine ? CommandLineDocuments(GetCommandLineW(), fw::ProgramPath()) : DroppedDocuments(drop);
+        commandLine ? CommandLineDocuments(GetCommandLineW(), fw::ProgramPath()) : DroppedDocuments(drop);
     for (const std::wstring& path : documents) m_FileList.push_back(UploadEntry{path, 0});
     m_nFileCount = static_cast<int>(m_FileList.size());
-    LOG_WRITE(1, "OnDropFiles: files[%d] commandLine[%d]", m_nFileCount, m_bCommandLine);
+    LOG_WRITE(1, "OnDropFiles: files[%d] commandLine[%d]", m_nFileCount, commandLine ? 1 : 0);
 
     if (m_nFileCount >= 1 && m_nFileCount <= kMaxFilesPerRun) {
         m_bBusy = 1;
@@ -58,7 +77,7 @@ void CzinpostDlg::OnDropFiles(HDROP drop) {
     }
     if (m_nFileCount > kMaxFilesPerRun) ShowMessageById(IDS_TOO_MANY_FILES);
     // A command-line start without a run to make ends the program.
-    if (m_bCommandLine) PostMessageW(Hwnd(), WM_COMMAND, IDOK, 0);
+    if (commandLine) PostMessageW(Hwnd(), WM_COMMAND, IDOK, 0);
 }
 
 void CzinpostDlg::UploadFunction() {
@@ -82,13 +101,30 @@ void CzinpostDlg::UploadFunction() {
 
         int index = 0;
         for (UploadEntry& entry : m_FileList) {
-            if (!UploadOneFile(entry, ++index, progress, anyFailure)) break;
+            try {
+                if (!UploadOneFile(entry, ++index, progress, anyFailure)) break;
+            } catch (const fw::Exception&) {
+                throw;
+            } catch (const std::bad_alloc&) {
+                throw;
+            } catch (...) {
+                // Anything else still ends the run the usual way, with the
+                // file's reason: the window must not stay busy for ever.
+                LOG_WRITE(4, "Worker: unexpected exception on file %d", index);
+                entry.Succeeded = 0;
+                entry.Path = VerdictLine(entry.Path, kUnknownErrorText);
+                anyFailure = true;
+                break;
+            }
         }
     } catch (const fw::Exception& e) {
         ReportUnexpectedException(e.Code());
         anyFailure = true;
     } catch (const std::bad_alloc&) {
         ReportUnexpectedException(ERROR_NOT_ENOUGH_MEMORY);
+        anyFailure = true;
+    } catch (...) {
+        LOG_WRITE(4, "Worker: unexpected exception");
         anyFailure = true;
     }
     EndOfRun(anyFailure);
@@ -145,7 +181,7 @@ bool CzinpostDlg::UploadOneFile(UploadEntry& entry, int index, const UploadProgr
         if (!converted || !send) return;
         if (!createdPdf)
             LOG_WRITE(1, "PDF kept: not made by the conversion[%s]", fw::WideToAnsi(entry.Path).c_str());
-        else if (!DeleteFileW(entry.Path.c_str()))
+        else if (!DeleteFileW(fw::LongPathForm(entry.Path).c_str()))
             LOG_WRITE(4, "PDF not deleted[%lu]", GetLastError());
         entry.Path = L"PDF変換 - " + parts.Full();
     };

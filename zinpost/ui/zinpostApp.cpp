@@ -27,39 +27,21 @@ CzinpostApp& TheApp() { return theApp; }
 namespace {
 
 void RestrictLibrarySearch() {
-    // Libraries loaded by name (the result library, the converter, what the
-    // system loads for us) come from the program's folder, the system and
-    // the folders of PATH, never from the current folder: Explorer starts
-    // the program there, and the dropped files lie there. An empty DLL
-    // directory takes the current folder out of the classic search (Wine
-    // does not honour it); the default directories do it everywhere they
-    // exist, with PATH's absolute folders added back for the converter.
+    // Libraries loaded by name (the result library, what the system loads
+    // for us) come from the program's folder and the system's, never from
+    // the current folder (Explorer starts the program there, and the dropped
+    // files lie there) nor from PATH, whose folders would come before the
+    // system's. The converter, the one library looked for on PATH, is loaded
+    // by its full path (COfficePDF). An empty DLL directory takes the current
+    // folder out of the classic search (Wine does not honour it); the
+    // default directories do it everywhere they exist.
     SetDllDirectoryW(L"");
     using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
-    using AddDllDirectoryFunction = void*(WINAPI*)(PCWSTR);
-    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
-        reinterpret_cast<void (*)()>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
-    const auto addDirectory = reinterpret_cast<AddDllDirectoryFunction>(
-        reinterpret_cast<void (*)()>(GetProcAddress(kernel, "AddDllDirectory")));
-    if (!setDefault || !addDirectory) return;  // a system without them: the empty DLL directory stands
-    if (!setDefault(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS)) {
+    const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+    if (!setDefault) return;  // a system without it: the empty DLL directory stands
+    if (!setDefault(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32))
         LOG_WRITE(4, "SetDefaultDllDirectories failed[%lu]", GetLastError());
-        return;
-    }
-    std::wstring path(32767, L'\0');
-    path.resize(GetEnvironmentVariableW(L"PATH", path.data(), static_cast<DWORD>(path.size())));
-    for (size_t start = 0; start < path.size();) {
-        size_t end = path.find(L';', start);
-        if (end == std::wstring::npos) end = path.size();
-        std::wstring folder = path.substr(start, end - start);
-        start = end + 1;
-        if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"') folder = folder.substr(1, folder.size() - 2);
-        // Only absolute folders: "." or a relative entry would be the current folder again.
-        const bool absolute = (folder.size() >= 3 && folder[1] == L':' && (folder[2] == L'\\' || folder[2] == L'/')) ||
-                              folder.rfind(L"\\\\", 0) == 0;
-        if (absolute) addDirectory(folder.c_str());
-    }
 }
 
 }  // namespace

@@ -223,6 +223,8 @@ void CzinpostDlg::OnSettings() {
 }
 
 void CzinpostDlg::OnChooseFolder() {
+    // Not while a run reads the settings, nor under another of the window's dialogs.
+    if (m_bBusy || !IsWindowEnabled(Hwnd())) return;
     LOG_WRITE(1, "OnChooseFolder");
     CFolderSelectDialog* folders = CFolderSelectDialog::GetInstance();
     if (!folders) {

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -92,6 +93,8 @@ public:
         if (m_settings.empty()) return Fail("no test settings", -1);
         // A slow conversion, for tests that close the program meanwhile.
         if (const long delay = Number("ConvertDelayMs", 0); delay > 0) Sleep(static_cast<DWORD>(delay));
+        // A converter that fails in a way the program does not expect.
+        if (Text("ConvertThrows", "") == "1") throw std::runtime_error("converter broke down");
         const int result = static_cast<int>(Number("ConvertResult", 1));
         if (result != 1) {
             Fail("conversion failed", result);
