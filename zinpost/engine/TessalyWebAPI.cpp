@@ -327,6 +327,11 @@ std::unique_ptr<fw::HttpRequest> CTessalyWebAPI::OpenRequest(const fw::HttpConne
     // The platform may wait for an answer without end; the request takes
     // this bound with it when it is sent (set later, it would not count).
     request->SetOptionDword(INTERNET_OPTION_RECEIVE_TIMEOUT, g_answerWaitMs);
+    // A compressing proxy or server answers the upload, which accepts gzip
+    // and deflate, compressed: the platform decodes it, and everything read
+    // from the answer (and bounded by kMaxAnswerBytes) is the decoded body.
+    // The request itself is sent as before: the option adds no header.
+    request->SetOptionDword(INTERNET_OPTION_HTTP_DECODING, TRUE);
     return request;
 }
 

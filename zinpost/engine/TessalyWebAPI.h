@@ -111,7 +111,8 @@ public:
     static DWORD RequestFlagsFor(const fw::UrlParts& url);
     // Opens a request for `endpoint`: its path is the URL path followed
     // directly by the endpoint name, HTTP/1.0, context 1. Its answer is
-    // waited for at most kAnswerWaitMs at a time.
+    // waited for at most kAnswerWaitMs at a time, and read decoded when it
+    // comes gzip- or deflate-encoded.
     static std::unique_ptr<fw::HttpRequest> OpenRequest(const fw::HttpConnection& connection, const char* verb,
                                                         const fw::UrlParts& url, const char* endpoint,
                                                         DWORD flags);
