@@ -130,7 +130,17 @@ INSTANTIATE_TEST_SUITE_P(
                  5, u8"全社共有#1\n  開発部#3\n    設計資料#4\n      v2#5\n", "v2"},
         // Numeric ids read as 12.000000 still give the item its number.
         TreeCase{"numbers", R"([{"content_group_id": 12, "parent_content_group_id": null, "title_ja": "n"}])", 12,
-                 "n#12\n", "n"}),
+                 "n#12\n", "n"},
+        // A chain listed child first: every group waits for the one after it.
+        TreeCase{"chain",
+                 Groups({Group(5, "\"4\"", "e"), Group(4, "\"3\"", "d"), Group(3, "\"2\"", "c"),
+                         Group(2, "\"1\"", "b"), Group(1, "null", "a")}),
+                 5, "a#1\n  b#2\n    c#3\n      d#4\n        e#5\n", "e"},
+        // Groups sharing an id (a broken server): a child goes below the first
+        // of them, the stored folder is the last one placed.
+        TreeCase{"sharedIds",
+                 Groups({Group(1, "null", "first"), Group(1, "null", "second"), Group(5, "\"1\"", "child")}),
+                 1, "first#1\n  child#5\nsecond#1\n", "second"}),
     [](const ::testing::TestParamInfo<TreeCase>& info) { return info.param.name; });
 
 TEST_F(FolderSelectDialogTest, ALoadThatFailsEndsTheOpening) {

@@ -148,6 +148,22 @@ TEST(ContentGroupReader, BodyThatIsNotJsonGives117) {
     }
 }
 
+// A listing of more groups than any server has is no listing: the limit
+// itself is read, one more reads as a listing that cannot be read.
+TEST(ContentGroupReader, MoreGroupsThanTheLimitGive117) {
+    for (const size_t count : {kMaxContentGroups, kMaxContentGroups + 1}) {
+        std::string groups = "[";
+        for (size_t i = 1; i <= count; ++i)
+            groups += (i > 1 ? "," : "") + std::string(R"({"content_group_id":)") + std::to_string(i) +
+                      R"(,"parent_content_group_id":null,"title_ja":"g"})";
+        const Listing l = Read(Answer(groups + "]"));
+        const bool accepted = count <= kMaxContentGroups;
+        EXPECT_EQ(l.result, accepted ? 1 : 0) << count;
+        EXPECT_EQ(l.roots.size(), accepted ? count : 0u) << count;
+        EXPECT_EQ(l.message, accepted ? kUntouched : kFolderInfoUnavailable) << count;
+    }
+}
+
 TEST(ContentGroupReader, EmptyResponseLeavesTheMessageAlone) {
     const Listing l = Read("");
     EXPECT_EQ(l.result, 0);

@@ -48,6 +48,13 @@ int CControlJSON_For_Tessaly::SetContentGroups(ContentGroupList* roots, ContentG
             LOG_WRITE(1, "content_groups get");
             // Anything but an array lists no group.
             const picojson::value& groups = json::Member(document, "content_groups");
+            if (groups.is<picojson::array>() && groups.get<picojson::array>().size() > kMaxContentGroups) {
+                LOG_WRITE(4, "content_groups: %u groups, more than %u",
+                          static_cast<unsigned>(groups.get<picojson::array>().size()),
+                          static_cast<unsigned>(kMaxContentGroups));
+                if (message) *message = LoadMessageById(IDS_FOLDER_INFO_UNAVAILABLE);
+                return 0;
+            }
             if (groups.is<picojson::array>()) {
                 for (const picojson::value& element : groups.get<picojson::array>()) {
                     // Only an object describes a group.

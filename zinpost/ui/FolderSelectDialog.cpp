@@ -11,15 +11,21 @@
 #include "framework/Text.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
-#include <deque>
+#include <functional>
 #include <iterator>
+#include <queue>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace {
 
 // Sent by a thread with a fresh listing to the dialog showing the tree.
 constexpr UINT WM_APPLY_LISTING = WM_APP + 1;
 constexpr int kImageSize = 20;
+// From this many changed groups on, the tree is patched out of sight.
+constexpr size_t kQuietPatchSize = 32;
 const char kNullParent[] = "null";
 
 int ImageForType(const std::string& type) {
@@ -61,30 +67,78 @@ HTREEITEM NextItem(HWND tree, HTREEITEM item) {
     return nullptr;
 }
 
-// The first item in display order whose data is `data`.
-HTREEITEM FindItem(HWND tree, int data) {
-    for (HTREEITEM item = TreeView_GetRoot(tree); item; item = NextItem(tree, item))
-        if (ItemData(tree, item) == data) return item;
-    return nullptr;
-}
-
-// Places records whose parent may come later: one that cannot be placed yet
-// is tried again after the others, and a pass that places none ends the
-// work (its parent is not in the tree).
-template <typename TryPlace>
-void PlaceInPasses(std::deque<ContentGroup> pending, TryPlace tryPlace) {
-    while (!pending.empty()) {
-        bool placedAny = false;
-        for (size_t passLeft = pending.size(); passLeft > 0; --passLeft) {
-            ContentGroup group = std::move(pending.front());
-            pending.pop_front();
-            if (tryPlace(group))
-                placedAny = true;
-            else
-                pending.push_back(std::move(group));
-        }
-        if (!placedAny) return;
+// Where each item of the tree is, by its data: one walk of the tree in
+// display order, then kept up to date by the patch that uses it, so that a
+// patch of many groups never walks the tree once per group.
+class TreeIndex {
+public:
+    explicit TreeIndex(HWND tree) : m_tree(tree) {
+        for (HTREEITEM item = TreeView_GetRoot(tree); item; item = NextItem(tree, item))
+            m_items[ItemData(tree, item)].push_back(item);
     }
+    // The first item in display order whose data is `data`; null when none.
+    HTREEITEM Find(LPARAM data) const {
+        const auto found = m_items.find(data);
+        return found == m_items.end() || found->second.empty() ? nullptr : found->second.front();
+    }
+    void Add(LPARAM data, HTREEITEM item) { m_items[data].push_back(item); }
+    // Before `item` is deleted: it and every item below it.
+    void Remove(HTREEITEM item) {
+        std::vector<HTREEITEM> stack{item};
+        while (!stack.empty()) {
+            HTREEITEM next = stack.back();
+            stack.pop_back();
+            auto& items = m_items[ItemData(m_tree, next)];
+            items.erase(std::remove(items.begin(), items.end(), next), items.end());
+            for (HTREEITEM child = TreeView_GetChild(m_tree, next); child; child = TreeView_GetNextSibling(m_tree, child))
+                stack.push_back(child);
+        }
+    }
+
+private:
+    HWND m_tree;
+    std::unordered_map<LPARAM, std::vector<HTREEITEM>> m_items;
+};
+
+// The order in which passes over `pending` place its records. Each pass goes
+// over the records still pending in their order; a record is placed when a
+// record of its parent's key was placed before it was looked at, and a pass
+// that places none ends the work. The order is worked out from when each key
+// becomes available rather than pass by pass, which for a chain listed child
+// first would take one pass per record. `parentKey` and `ownKey` give a
+// record's keys; `availableAtStart` tells the keys placed before the first
+// pass. Returns the indexes of the placed records in placement order; the
+// others never find their parent.
+template <typename Key, typename ParentKey, typename OwnKey, typename Available>
+std::vector<size_t> PlacementOrder(const ContentGroupList& pending, ParentKey parentKey, OwnKey ownKey,
+                                   Available availableAtStart) {
+    // (pass, position + 1): position 0 stands before a pass's first record.
+    using Time = std::pair<size_t, size_t>;
+    std::unordered_map<Key, std::vector<size_t>> waiting;
+    for (size_t i = 0; i < pending.size(); ++i) waiting[parentKey(pending[i])].push_back(i);
+    std::priority_queue<std::pair<Time, size_t>, std::vector<std::pair<Time, size_t>>, std::greater<>> queue;
+    // A key's waiting records go into the queue when the key first appears.
+    const auto release = [&](const Key& key, Time at) {
+        const auto found = waiting.find(key);
+        if (found == waiting.end()) return;
+        for (size_t i : found->second) {
+            const size_t position = i + 1;
+            queue.push({{position > at.second ? at.first : at.first + 1, position}, i});
+        }
+        waiting.erase(found);
+    };
+    std::vector<Key> atStart;
+    for (const auto& entry : waiting)
+        if (availableAtStart(entry.first)) atStart.push_back(entry.first);
+    for (const Key& key : atStart) release(key, Time{1, 0});
+    std::vector<size_t> order;
+    while (!queue.empty()) {
+        const auto [time, i] = queue.top();
+        queue.pop();
+        order.push_back(i);
+        release(ownKey(pending[i]), time);
+    }
+    return order;
 }
 
 void LogChanges(const char* kind, const ContentGroupList& groups) {
@@ -197,12 +251,22 @@ void CFolderSelectDialog::ApplyListing(Listing& listing) {
     m_vstChildGroup = std::move(listing.children);
 }
 
+namespace {
+struct GroupHash {
+    size_t operator()(const ContentGroup& g) const {
+        const std::hash<std::string> h;
+        return ((h(g.ParentId) * 31 + h(g.Id)) * 31 + h(g.Name)) * 31 + h(g.Type);
+    }
+};
+}  // namespace
+
 bool CFolderSelectDialog::CompUpdateContentGroups(const ContentGroupList& newParents,
                                                   const ContentGroupList& newChildren) const {
     if (newParents.size() != m_vstParentGroup.size() || newChildren.size() != m_vstChildGroup.size()) return false;
     const auto allKept = [](const ContentGroupList& fresh, const ContentGroupList& kept) {
+        const std::unordered_set<ContentGroup, GroupHash> known(kept.begin(), kept.end());
         for (const ContentGroup& g : fresh)
-            if (std::find(kept.begin(), kept.end(), g) == kept.end()) return false;
+            if (!known.count(g)) return false;
         return true;
     };
     return allKept(newChildren, m_vstChildGroup) && allKept(newParents, m_vstParentGroup);
@@ -211,17 +275,18 @@ bool CFolderSelectDialog::CompUpdateContentGroups(const ContentGroupList& newPar
 void CFolderSelectDialog::GetDefContentGroup(GroupChanges& out, const ContentGroupList& base,
                                              const ContentGroupList& comp) {
     LOG_WRITE(2, "GetDef:base[%d], comp[%d]", static_cast<int>(base.size()), static_cast<int>(comp.size()));
+    // Each record of `comp` meets the first record of `base` with its id.
+    std::unordered_map<std::string, size_t> firstById;
+    for (size_t i = 0; i < base.size(); ++i) firstById.emplace(base[i].Id, i);
     std::vector<bool> matched(base.size(), false);
     for (const ContentGroup& c : comp) {
-        bool found = false;
-        for (size_t i = 0; i < base.size(); ++i) {
-            if (base[i].Id != c.Id) continue;
-            if (base[i] != c) out.rewritten.push_back(base[i]);
-            matched[i] = true;
-            found = true;
-            break;
+        const auto found = firstById.find(c.Id);
+        if (found == firstById.end()) {
+            out.deleted.push_back(c);
+            continue;
         }
-        if (!found) out.deleted.push_back(c);
+        if (base[found->second] != c) out.rewritten.push_back(base[found->second]);
+        matched[found->second] = true;
     }
     for (size_t i = 0; i < base.size(); ++i)
         if (!matched[i]) out.added.push_back(base[i]);
@@ -229,17 +294,87 @@ void CFolderSelectDialog::GetDefContentGroup(GroupChanges& out, const ContentGro
 
 // --- The tree ---
 
-HTREEITEM CFolderSelectDialog::InsertGroup(HWND tree, HTREEITEM parent, const ContentGroup& group) const {
+HTREEITEM CFolderSelectDialog::InsertGroup(HWND tree, HTREEITEM parent, const ContentGroup& group, HTREEITEM after,
+                                           bool expanded) const {
     const std::wstring name = fw::AnsiToWide(group.Name);
     TVINSERTSTRUCTW insert{};
     insert.hParent = parent;
-    insert.hInsertAfter = TVI_SORT;  // the tree's own alphabetical order
-    insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM;
+    insert.hInsertAfter = after;
+    insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM | TVIF_STATE;
+    insert.item.state = expanded ? TVIS_EXPANDED : 0;
+    insert.item.stateMask = TVIS_EXPANDED;
     insert.item.pszText = const_cast<wchar_t*>(name.c_str());
     insert.item.iImage = insert.item.iSelectedImage = ImageForType(group.Type);
     insert.item.lParam = IdOf(group.Id);
     return reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
 }
+
+namespace {
+
+// The records of the tree being built and where each stands: below its
+// parent, after the siblings placed before it. The placed records form the
+// list in which a child's parent is looked for: every child placed just
+// before its parent, so each record's own children (in placement order) come
+// before it and the top-level records keep their order.
+class PlacedGroups {
+public:
+    struct Node {
+        const ContentGroup* group;
+        int parent;         // -1 at the top level
+        size_t ordinal;     // among its parent's children, or among the top level
+        size_t depth;
+        std::vector<int> children;
+    };
+
+    void AddRoot(const ContentGroup& group) { Add(group, -1, m_roots++, 0); }
+    void AddChild(const ContentGroup& group, int parent) {
+        Node& p = m_nodes[static_cast<size_t>(parent)];
+        const int index = Add(group, parent, p.children.size(), p.depth + 1);
+        m_nodes[static_cast<size_t>(parent)].children.push_back(index);
+    }
+    // The first placed record with `id` in the list's order, or -1.
+    int FirstWithId(const std::string& id) const {
+        const auto found = m_firstById.find(id);
+        return found == m_firstById.end() ? -1 : found->second;
+    }
+    // Whether `a` comes before `b` in the list.
+    bool Before(int a, int b) const {
+        // A record's children come before it.
+        int x = a, y = b;
+        while (Depth(x) > Depth(y)) {
+            x = Parent(x);
+            if (x == b) return true;
+        }
+        while (Depth(y) > Depth(x)) {
+            y = Parent(y);
+            if (y == a) return false;
+        }
+        while (Parent(x) != Parent(y)) {
+            x = Parent(x);
+            y = Parent(y);
+        }
+        return Ordinal(x) < Ordinal(y);
+    }
+    const std::vector<Node>& Nodes() const { return m_nodes; }
+
+private:
+    int Add(const ContentGroup& group, int parent, size_t ordinal, size_t depth) {
+        const int index = static_cast<int>(m_nodes.size());
+        m_nodes.push_back(Node{&group, parent, ordinal, depth, {}});
+        const auto [entry, added] = m_firstById.emplace(group.Id, index);
+        if (!added && Before(index, entry->second)) entry->second = index;
+        return index;
+    }
+    size_t Depth(int i) const { return m_nodes[static_cast<size_t>(i)].depth; }
+    int Parent(int i) const { return m_nodes[static_cast<size_t>(i)].parent; }
+    size_t Ordinal(int i) const { return m_nodes[static_cast<size_t>(i)].ordinal; }
+
+    std::vector<Node> m_nodes;
+    size_t m_roots = 0;
+    std::unordered_map<std::string, int> m_firstById;
+};
+
+}  // namespace
 
 int CFolderSelectDialog::setGROUPtoTreeCtrl(HWND tree) {
     ContentGroupList parents, children;
@@ -250,41 +385,81 @@ int CFolderSelectDialog::setGROUPtoTreeCtrl(HWND tree) {
         LOG_WRITE(2, "setGROUPtoTreeCtrl m_vstParentGroup.size ZERO");
         return 0;
     }
-    // Index-aligned: the item of every placed record.
-    std::vector<HTREEITEM> placedItems;
-    ContentGroupList placed;
+    // Where every record goes, worked out before the tree is touched.
+    PlacedGroups placed;
     for (const ContentGroup& p : parents) {
         LOG_WRITE(2, "setParent:pID[%s] ID[%s],Name:%s", p.ParentId.c_str(), p.Id.c_str(), p.Name.c_str());
-        placedItems.push_back(InsertGroup(tree, TVI_ROOT, p));
-        placed.push_back(p);
+        placed.AddRoot(p);
     }
-    PlaceInPasses(std::deque<ContentGroup>(children.begin(), children.end()), [&](const ContentGroup& child) {
-        size_t i = 0;
-        while (i < placed.size() && placed[i].Id != child.ParentId) ++i;
-        if (i == placed.size()) {
-            LOG_WRITE(2, "後ろに回す[%s-ID:%s-pID:%s]", child.Name.c_str(), child.Id.c_str(), child.ParentId.c_str());
-            return false;
-        }
-        LOG_WRITE(2, "一致 C %s(%d):P %s(%d)", child.Name.c_str(), IdOf(child.Id), placed[i].Name.c_str(),
-                  IdOf(placed[i].Id));
+    LOG_WRITE(2, "pre C %d:P %d", static_cast<int>(children.size()), static_cast<int>(parents.size()));
+    const std::vector<size_t> order = PlacementOrder<std::string>(
+        children, [](const ContentGroup& g) { return g.ParentId; }, [](const ContentGroup& g) { return g.Id; },
+        [&](const std::string& id) { return placed.FirstWithId(id) >= 0; });
+    std::vector<bool> done(children.size(), false);
+    for (size_t i : order) {
+        const ContentGroup& child = children[i];
+        const int parent = placed.FirstWithId(child.ParentId);
+        const ContentGroup& p = *placed.Nodes()[static_cast<size_t>(parent)].group;
+        LOG_WRITE(2, "一致 C %s(%d):P %s(%d)", child.Name.c_str(), IdOf(child.Id), p.Name.c_str(), IdOf(p.Id));
         LOG_WRITE(2, "setChild:pID[%s] ID[%s],Name:%s", child.ParentId.c_str(), child.Id.c_str(), child.Name.c_str());
-        // Placed before its parent, so later searches meet the newest first.
-        placedItems.insert(placedItems.begin() + static_cast<std::ptrdiff_t>(i), InsertGroup(tree, placedItems[i], child));
-        placed.insert(placed.begin() + static_cast<std::ptrdiff_t>(i), child);
-        return true;
-    });
+        placed.AddChild(child, parent);
+        done[i] = true;
+    }
+    for (size_t i = 0; i < children.size(); ++i)
+        if (!done[i])
+            LOG_WRITE(2, "後ろに回す[%s-ID:%s-pID:%s]", children[i].Name.c_str(), children[i].Id.c_str(),
+                      children[i].ParentId.c_str());
 
-    ExpandAll(tree, true);
+    // Into the tree in display order, each record after the ones before it:
+    // siblings by their titles, as the tree's own sorted insertion orders
+    // them (equal titles in the order placed), every branch expanded. Each
+    // insertion then only appends, however many groups there are.
+    const auto& nodes = placed.Nodes();
+    std::vector<std::wstring> names(nodes.size());
+    for (size_t i = 0; i < nodes.size(); ++i) names[i] = fw::AnsiToWide(nodes[i].group->Name);
+    const auto sorted = [&](std::vector<int> list) {
+        std::stable_sort(list.begin(), list.end(), [&](int a, int b) {
+            return lstrcmpiW(names[static_cast<size_t>(a)].c_str(), names[static_cast<size_t>(b)].c_str()) < 0;
+        });
+        return list;
+    };
+    std::vector<int> roots;
+    for (size_t i = 0; i < nodes.size(); ++i)
+        if (nodes[i].parent < 0) roots.push_back(static_cast<int>(i));
+    std::vector<HTREEITEM> items(nodes.size(), nullptr);
+    SendMessageW(tree, WM_SETREDRAW, FALSE, 0);
+    // Depth first without recursion: a chain may be as deep as the listing is long.
+    std::vector<int> stack;
+    const auto push = [&](const std::vector<int>& list) {
+        const std::vector<int> inOrder = sorted(list);
+        stack.insert(stack.end(), inOrder.rbegin(), inOrder.rend());
+    };
+    push(roots);
+    while (!stack.empty()) {
+        const int i = stack.back();
+        stack.pop_back();
+        const auto& node = nodes[static_cast<size_t>(i)];
+        items[static_cast<size_t>(i)] =
+            InsertGroup(tree, node.parent < 0 ? TVI_ROOT : items[static_cast<size_t>(node.parent)], *node.group,
+                        TVI_LAST, !node.children.empty());
+        push(node.children);
+    }
+    SendMessageW(tree, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(tree, nullptr, TRUE);
     m_bCollapsed = 0;
 
     const CAppSettings* settings = GetAppSettings();
     const int folder = settings ? settings->Folder : 0;
-    HTREEITEM selected = nullptr;
-    for (size_t i = 0; i < placed.size(); ++i)
-        if (IdOf(placed[i].Id) == folder) selected = placedItems[i];  // the last one counts
-    if (!selected) selected = TreeView_GetRoot(tree);
-    SelectAtTop(tree, selected);
-    m_strSelectedName = TreeItemText(tree, selected);
+    int selected = -1;
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        // The last one in the placed list counts.
+        const int candidate = static_cast<int>(i);
+        if (IdOf(nodes[i].group->Id) == folder && (selected < 0 || placed.Before(selected, candidate)))
+            selected = candidate;
+    }
+    HTREEITEM item = selected >= 0 ? items[static_cast<size_t>(selected)] : TreeView_GetRoot(tree);
+    SelectAtTop(tree, item);
+    m_strSelectedName = TreeItemText(tree, item);
     return 1;
 }
 
@@ -307,24 +482,54 @@ void CFolderSelectDialog::ExpandAll(HWND tree, bool expand) {
 }
 
 int CFolderSelectDialog::UpdateCtrlTree(HWND tree, const GroupChanges& changes) {
+    // Drawn once when every change is in place, not after each. A patch of
+    // many groups is made with the tree out of sight: a visible tree has each
+    // changed title measured on screen (some 5 ms apiece under Wine), which
+    // for thousands of groups would hold the dialog for minutes.
+    const size_t count = changes.added.size() + changes.deleted.size() + changes.rewritten.size();
+    const bool hide = count >= kQuietPatchSize && IsWindowVisible(tree);
+    const bool focused = GetFocus() == tree;
+    SendMessageW(tree, WM_SETREDRAW, FALSE, 0);
+    if (hide) ShowWindow(tree, SW_HIDE);
+    struct Redraw {
+        HWND tree;
+        bool shown, focused;
+        ~Redraw() {
+            SendMessageW(tree, WM_SETREDRAW, TRUE, 0);
+            if (shown) ShowWindow(tree, SW_SHOW);
+            if (focused) SetFocus(tree);
+            InvalidateRect(tree, nullptr, TRUE);
+        }
+    } redraw{tree, hide, hide && focused};
     try {
+        TreeIndex index(tree);
         for (const ContentGroup& g : changes.deleted) {
-            if (HTREEITEM item = FindItem(tree, IdOf(g.Id))) {
+            if (HTREEITEM item = index.Find(IdOf(g.Id))) {
                 LOG_WRITE(2, "削除 [%s]", g.Name.c_str());
+                index.Remove(item);
                 TreeView_DeleteItem(tree, item);
                 // The remembered choice may have gone with it.
                 m_hChosenItem = m_hCollapsedSelection = nullptr;
             }
         }
-        PlaceInPasses(std::deque<ContentGroup>(changes.added.begin(), changes.added.end()), [&](const ContentGroup& g) {
-            HTREEITEM parent = g.ParentId == kNullParent ? TVI_ROOT : FindItem(tree, IdOf(g.ParentId));
-            if (!parent) return false;
+        // Top-level records wait for nothing; the others for an item of
+        // their parent's id, which may come with the added records.
+        constexpr long long kTopLevel = LLONG_MIN;
+        const auto parentKey = [&](const ContentGroup& g) -> long long {
+            return g.ParentId == kNullParent ? kTopLevel : IdOf(g.ParentId);
+        };
+        const std::vector<size_t> order = PlacementOrder<long long>(
+            changes.added, parentKey, [](const ContentGroup& g) -> long long { return IdOf(g.Id); },
+            [&](long long key) { return key == kTopLevel || index.Find(static_cast<LPARAM>(key)); });
+        for (size_t i : order) {
+            const ContentGroup& g = changes.added[i];
+            const long long key = parentKey(g);
+            HTREEITEM parent = key == kTopLevel ? TVI_ROOT : index.Find(static_cast<LPARAM>(key));
             LOG_WRITE(2, "追加 [%s]", g.Name.c_str());
-            InsertGroup(tree, parent, g);
-            return true;
-        });
+            index.Add(IdOf(g.Id), InsertGroup(tree, parent, g, TVI_SORT, false));
+        }
         for (const ContentGroup& g : changes.rewritten) {
-            HTREEITEM item = FindItem(tree, IdOf(g.Id));
+            HTREEITEM item = index.Find(IdOf(g.Id));
             if (!item) continue;
             LOG_WRITE(2, "追加 [%s]", g.Name.c_str());
             const std::wstring name = fw::AnsiToWide(g.Name);

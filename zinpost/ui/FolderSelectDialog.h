@@ -88,7 +88,9 @@ private:
     void OnExpandCollapse();
     static void ExpandAll(HWND tree, bool expand);
     static void SelectAtTop(HWND tree, HTREEITEM item);
-    HTREEITEM InsertGroup(HWND tree, HTREEITEM parent, const ContentGroup& group) const;
+    // `after` is TVI_SORT for the tree's own alphabetical place, or TVI_LAST;
+    // `expanded` shows the children it will get.
+    HTREEITEM InsertGroup(HWND tree, HTREEITEM parent, const ContentGroup& group, HTREEITEM after, bool expanded) const;
 
     fw::UniqueImageList m_images;
     int m_bCollapsed = 0;
