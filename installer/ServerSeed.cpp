@@ -1,18 +1,14 @@
 #include "installer/ServerSeed.h"
 
+#include "common/ServerUrl.h"
+
+#include "framework/Text.h"
 #include "framework/WinHandle.h"
 
 #include <vector>
 
 namespace installer {
 namespace {
-
-bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
-    const size_t length = wcslen(prefix);
-    return text.size() >= length &&
-           CompareStringOrdinal(text.c_str(), static_cast<int>(length), prefix, static_cast<int>(length), TRUE) ==
-               CSTR_EQUAL;
-}
 
 // The user's current `Server`; empty when the key or the value is missing.
 LONG ReadServer(HKEY settings, std::wstring& server) {
@@ -35,13 +31,15 @@ LONG ReadServer(HKEY settings, std::wstring& server) {
 std::wstring NormaliseServerUrl(const std::wstring& given) {
     const size_t first = given.find_first_not_of(L" \t\r\n");
     if (first == std::wstring::npos) return std::wstring();
-    std::wstring url = given.substr(first, given.find_last_not_of(L" \t\r\n") - first + 1);
-    const wchar_t* scheme = StartsWithNoCase(url, L"http://") ? L"http://" : L"https://";
-    if (!StartsWithNoCase(url, scheme) || url.size() == wcslen(scheme)) return std::wstring();
+    const std::wstring url = given.substr(first, given.find_last_not_of(L" \t\r\n") - first + 1);
+    // What the server dialog's single-line box could never hold.
     for (wchar_t c : url)
-        if (c <= L' ' || c > L'~') return std::wstring();
-    if (url.back() != L'/') url += L'/';
-    return url;
+        if (c < L' ' || c == 0x7F) return std::wstring();
+    // The program keeps the URL in the ANSI code page; the server dialog's
+    // rule decides, as for a URL typed there.
+    const std::string ansi = fw::WideToAnsi(url);
+    if (fw::AnsiToWide(ansi) != url) return std::wstring();  // not representable as the program stores it
+    return fw::AnsiToWide(::NormaliseServerUrl(ansi));
 }
 
 SeedResult SeedServerUrl(HKEY userHive, const std::wstring& given) {

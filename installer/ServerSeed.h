@@ -12,9 +12,10 @@ namespace installer {
 constexpr wchar_t kSettingsKey[] = L"Software\\KORVANTA\\zinpost\\Settings";
 constexpr wchar_t kServerValue[] = L"Server";
 
-// The URL as the program keeps it: blanks around it dropped, ending in "/",
-// as the server dialog stores it. Empty when it is not an http or https URL
-// of printable ASCII characters.
+// The URL as the program keeps it: blanks around it dropped, then the server
+// dialog's rule (an http or https URL naming a path below its host, "/"
+// appended). Empty when the server dialog would refuse it, or when it holds
+// control characters or characters the ANSI code page cannot hold.
 std::wstring NormaliseServerUrl(const std::wstring& given);
 
 enum class SeedOutcome {

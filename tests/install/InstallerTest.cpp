@@ -23,6 +23,9 @@ std::wstring BuiltFile(const std::string& unixPath) {
     return testing_support::UnixPathForWindows(unixPath);
 }
 
+// The server dialog's rule: an http or https URL naming a path below its
+// host, "/" appended; blanks around it dropped. What the dialog refuses (no
+// path, no host, another scheme) is refused here too.
 TEST(ServerUrl, IsNormalisedOrRefused) {
     const struct {
         const wchar_t* given;
@@ -31,15 +34,17 @@ TEST(ServerUrl, IsNormalisedOrRefused) {
         {L"http://tessaly.example/api/", L"http://tessaly.example/api/"},
         {L"https://tessaly.example/api", L"https://tessaly.example/api/"},
         {L"  HTTPS://Tessaly.example:8443/api \t", L"HTTPS://Tessaly.example:8443/api/"},
-        {L"http://127.0.0.1:8080", L"http://127.0.0.1:8080/"},
+        {L"http://tessaly.example/共有/", L"http://tessaly.example/共有/"},
+        {L"http://127.0.0.1:8080", L""},             // no path below the host
+        {L"https://tessaly.example/", L""},
+        {L"https:///api/", L""},                      // no host
         {L"", L""},
         {L"   ", L""},
         {L"http://", L""},
-        {L"ftp://tessaly.example/", L""},
+        {L"ftp://tessaly.example/api/", L""},
         {L"tessaly.example/api/", L""},
-        {L"http://tessaly example/api/", L""},
-        {L"http://tessaly.example/\x8cf6/", L""},
-        {L"http://tessaly.example/\napi/", L""},
+        {L"http://tessaly.example/\napi/", L""},      // no single-line box holds it
+        {L"http://tessaly.example/Zo\x00EB/", L""},  // not in the ANSI code page
     };
     for (const auto& c : cases)
         EXPECT_EQ(installer::NormaliseServerUrl(c.given), c.expected) << fw::WideToUtf8(c.given);
@@ -69,9 +74,9 @@ TEST_F(SeedTest, NewUserGetsTheUrlAndKeepsTheOtherSettings) {
     // An empty Server counts as none; the user's other values stay.
     Write(L"Server", L"");
     Write(L"User", L"yamada");
-    result = installer::SeedServerUrl(HKEY_CURRENT_USER, L"https://other.example/");
+    result = installer::SeedServerUrl(HKEY_CURRENT_USER, L"https://other.example/tessaly/");
     EXPECT_EQ(result.outcome, installer::SeedOutcome::Written);
-    EXPECT_EQ(Server(), L"https://other.example/");
+    EXPECT_EQ(Server(), L"https://other.example/tessaly/");
     EXPECT_EQ(StringValue(HKEY_CURRENT_USER, installer::kSettingsKey, L"User"), L"yamada");
 }
 

@@ -1,12 +1,13 @@
 #include "zinpost/ui/ServerSettingDialog.h"
 
+#include "common/ServerUrl.h"
+
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
 #include "zinpost/ui/DialogColors.h"
 #include "zinpost/ui/resource.h"
 
 #include "framework/Font.h"
-#include "framework/Internet.h"
 
 namespace {
 constexpr int kUrlLimit = 2083;  // the longest URL the platform handles
@@ -52,22 +53,15 @@ INT_PTR CServerSettingDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lPar
     return fw::Dialog::OnMessage(message, wParam, lParam, handled);
 }
 
-bool CServerSettingDialog::IsServerUrl(const std::string& url) {
-    fw::UrlParts parts;
-    if (!fw::ParseHttpUrl(url, parts)) return false;
-    // The path alone, without a query or fragment.
-    const std::string path = parts.object.substr(0, parts.object.find_first_of("?#"));
-    return !path.empty() && path != "/";
-}
-
 void CServerSettingDialog::OnOK() {
     fw::WaitCursor wait;
     m_strUrl = ItemTextAnsi(IDC_SERVER_URL);
     m_strUser = ItemTextAnsi(IDC_SERVER_USER);
     m_strPassword = ItemTextAnsi(IDC_SERVER_PASSWORD);
 
+    const std::string url = NormaliseServerUrl(m_strUrl);
     if (m_strUrl.empty() || m_strUrl.back() != '/') m_strUrl += '/';
-    if (!IsServerUrl(m_strUrl)) {
+    if (url.empty()) {
         LOG_WRITE(1, "server URL refused[%s]", m_strUrl.c_str());
         ShowMessageById(IDS_SERVER_SETTING_WRONG);
         SendMessageW(Hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_edtUrl), TRUE);

@@ -25,9 +25,6 @@ protected:
 
 private:
     void OnOK();
-    // A base URL the program can use: it parses and names a path below the
-    // host ("https://host/api/", not "https://host/").
-    static bool IsServerUrl(const std::string& url);
 
     CAppSettings& m_settings;
     HWND m_edtUrl = nullptr;
