@@ -2,14 +2,14 @@
 
 #include "ZinExt/ZinExtMenu.h"
 
+#include "common/SettingsNames.h"
+
 #include "framework/WinHandle.h"
 
 #include <cwchar>
 #include <vector>
 
 namespace zinext {
-
-const wchar_t kSettingsKey[] = L"Software\\Korvanta\\zinpost\\Settings";
 
 bool ReadStringValue(HKEY key, const wchar_t* name, size_t maxChars, std::wstring& value) {
     DWORD type = 0;
@@ -32,16 +32,16 @@ bool ReadStringValue(HKEY key, const wchar_t* name, size_t maxChars, std::wstrin
 
 bool ReadExtensionSettings(ExtensionSettings& settings) {
     fw::UniqueHKey key;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ, nullptr,
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, settings_names::kSettingsKeyW, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ, nullptr,
                         key.put(), nullptr) != ERROR_SUCCESS)
         return false;
-    if (!ReadStringValue(key.get(), L"FolderName", kNoLengthLimit, settings.folderName) ||
+    if (!ReadStringValue(key.get(), settings_names::kFolderNameW, kNoLengthLimit, settings.folderName) ||
         settings.folderName.empty())
         return false;
     // Only zinpost, by its absolute path: a relative one would be looked for
     // in Explorer's current folder, anything else is not ours to start. An
     // unusable path gives no entry rather than a dead one.
-    return ReadStringValue(key.get(), L"ExeFile", MAX_PATH, settings.exeFile) && IsProgramPath(settings.exeFile);
+    return ReadStringValue(key.get(), settings_names::kExeFileW, MAX_PATH, settings.exeFile) && IsProgramPath(settings.exeFile);
 }
 
 }  // namespace zinext

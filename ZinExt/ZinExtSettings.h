@@ -8,10 +8,6 @@
 
 namespace zinext {
 
-// zinpost writes "Software\KORVANTA\zinpost\Settings"; key names are compared
-// without regard to case.
-extern const wchar_t kSettingsKey[];
-
 constexpr size_t kNoLengthLimit = static_cast<size_t>(-1);
 
 // Reads a REG_SZ value of at most `maxChars` characters (terminator not

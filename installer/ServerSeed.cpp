@@ -1,6 +1,7 @@
 #include "installer/ServerSeed.h"
 
 #include "common/ServerUrl.h"
+#include "common/SettingsNames.h"
 
 #include "framework/Text.h"
 #include "framework/WinHandle.h"
@@ -14,13 +15,13 @@ namespace {
 LONG ReadServer(HKEY settings, std::wstring& server) {
     server.clear();
     DWORD type = 0, size = 0;
-    LONG error = RegQueryValueExW(settings, kServerValue, nullptr, &type, nullptr, &size);
+    LONG error = RegQueryValueExW(settings, settings_names::kServerW, nullptr, &type, nullptr, &size);
     if (error == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
     if (error != ERROR_SUCCESS) return error;
     if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_SUCCESS;  // not a setting the program can read
     std::vector<wchar_t> data(size / sizeof(wchar_t) + 1, L'\0');
     size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-    error = RegQueryValueExW(settings, kServerValue, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
+    error = RegQueryValueExW(settings, settings_names::kServerW, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size);
     if (error != ERROR_SUCCESS) return error;
     server = data.data();
     return ERROR_SUCCESS;
@@ -51,7 +52,7 @@ SeedResult SeedServerUrl(HKEY userHive, const std::wstring& given) {
         return result;
     }
     fw::UniqueHKey settings;
-    result.error = RegCreateKeyExW(userHive, kSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+    result.error = RegCreateKeyExW(userHive, settings_names::kSettingsKeyW, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                    KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, settings.put(), nullptr);
     if (result.error != ERROR_SUCCESS) return result;
     result.error = ReadServer(settings.get(), result.url);
@@ -60,7 +61,7 @@ SeedResult SeedServerUrl(HKEY userHive, const std::wstring& given) {
         result.outcome = SeedOutcome::UserHasServer;
         return result;
     }
-    result.error = RegSetValueExW(settings.get(), kServerValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(url.c_str()),
+    result.error = RegSetValueExW(settings.get(), settings_names::kServerW, 0, REG_SZ, reinterpret_cast<const BYTE*>(url.c_str()),
                                   static_cast<DWORD>((url.size() + 1) * sizeof(wchar_t)));
     if (result.error != ERROR_SUCCESS) return result;
     result.outcome = SeedOutcome::Written;

@@ -8,10 +8,6 @@
 
 namespace installer {
 
-// Where the program keeps its settings below the user's hive.
-constexpr wchar_t kSettingsKey[] = L"Software\\KORVANTA\\zinpost\\Settings";
-constexpr wchar_t kServerValue[] = L"Server";
-
 // The URL as the program keeps it: blanks around it dropped, then the server
 // dialog's rule (an http or https URL naming a path below its host, "/"
 // appended). Empty when the server dialog would refuse it, or when it holds

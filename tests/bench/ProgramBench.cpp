@@ -9,6 +9,7 @@
 // "run" prints one line per start: "seconds=<s> peak_working_set=<bytes>
 // exit=<code>"; its exit code is 0 when every start ended with 0.
 #include "zinpost/engine/AppSettings.h"
+#include "common/SettingsNames.h"
 
 #include "framework/Profile.h"
 #include "framework/Text.h"
@@ -26,8 +27,8 @@ namespace {
 
 int Configure(const std::vector<std::wstring>& args) {
     if (args.size() != 4) return 2;
-    fw::Profile profile("zinpost");
-    profile.SetRegistryKey("KORVANTA");
+    fw::Profile profile(settings_names::kApplication);
+    profile.SetRegistryKey(settings_names::kRegistryKey);
     CAppSettings settings(&profile);
     settings.Load();
     settings.Server = fw::WideToAnsi(args[0]);

@@ -11,8 +11,10 @@
 //                              whose refresh patches a tenth of the tree
 //
 // Prints one line per measurement: "<what> <count> <seconds>".
+#include "zinpost/engine/ThreadAgent.h"
+#include "common/SettingsNames.h"
 #include "zinpost/ui/FolderSelectDialog.h"
-#include "zinpost/ui/resource.h"
+#include "zinpost/resource.h"
 #include "zinpost/engine/AppSettings.h"
 
 #include "tests/dialogs/ModalRun.h"
@@ -42,10 +44,10 @@ double Seconds(std::chrono::steady_clock::time_point start) {
 
 int Menu() {
     RegistrySandbox sandbox;
-    fw::Profile profile("zinpost");
-    profile.SetRegistryKey("KORVANTA");
-    profile.WriteString("Settings", "FolderName", "bench");
-    profile.WriteString("Settings", "ExeFile", "C:\\bench\\zinpost.exe");
+    fw::Profile profile(settings_names::kApplication);
+    profile.SetRegistryKey(settings_names::kRegistryKey);
+    profile.WriteString(settings_names::kSection, settings_names::kFolderName, "bench");
+    profile.WriteString(settings_names::kSection, settings_names::kExeFile, "C:\\bench\\zinpost.exe");
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     zinext_test::ZinExtLibrary library;
     for (size_t count : {100u, 20000u, 100000u}) {
@@ -89,8 +91,8 @@ int Folders() {
     TempDir dir;
     CurrentDirectory cwd(dir.Path());
     RegistrySandbox sandbox;
-    fw::Profile profile("zinpost");
-    profile.SetRegistryKey("KORVANTA");
+    fw::Profile profile(settings_names::kApplication);
+    profile.SetRegistryKey(settings_names::kRegistryKey);
     CAppSettings settings(&profile);
     SetAppSettings(&settings);
     server.SetAccounts({{"bench", "bench"}});
@@ -98,13 +100,12 @@ int Folders() {
     settings.User = "bench";
     settings.Password = "bench";
     settings.ProxySelect = 0;
-    SetFolderTreeAccessor([]() -> IFolderTree* { return CFolderSelectDialog::GetInstance(); });
     CFolderSelectDialog* dialog = CFolderSelectDialog::GetInstance();
     for (bool chain : {false, true}) {
         for (size_t count : {1000u, 10000u, 50000u}) {
             const char* shape = chain ? "chain" : "tree";
             server.Control("POST", "/groups", "{\"content_groups\": " + Listing(count, chain, false) + "}");
-            dialog->SetLoaded(0);
+            CContentGroupCache::GetInstance().SetLoaded(0);
             auto start = std::chrono::steady_clock::now();
             {
                 ModalRun run(*dialog);
@@ -122,9 +123,8 @@ int Folders() {
                 ModalRun run(*dialog);
                 const bool patched = WaitFor(
                     [&] {
-                        ContentGroupList parents, children;
-                        dialog->KeptGroups(parents, children);
-                        for (const auto* list : {&parents, &children})
+                        const GroupListing kept = CContentGroupCache::GetInstance().Kept();
+                        for (const auto* list : {&kept.parents, &kept.children})
                             for (const ContentGroup& g : *list)
                                 if (g.Name.rfind("renamed ", 0) == 0) return true;
                         return false;

@@ -2,8 +2,9 @@
 // opening, the period controls and their warnings, the server, proxy and
 // folder buttons, OK in its order and Cancel reloading the registry.
 #include "zinpost/ui/DefaultSettingDialog.h"
+#include "zinpost/engine/ThreadAgent.h"
 #include "zinpost/ui/FolderSelectDialog.h"
-#include "zinpost/ui/resource.h"
+#include "zinpost/resource.h"
 
 #include "zinpost/engine/ControlCalendar.h"
 
@@ -68,8 +69,7 @@ protected:
     void SetUp() override {
         StandinTest::SetUp();
         TakeMessageBoxes();
-        SetFolderTreeAccessor([]() -> IFolderTree* { return CFolderSelectDialog::GetInstance(); });
-        CFolderSelectDialog::GetInstance()->SetLoaded(0);
+        CContentGroupCache::GetInstance().SetLoaded(0);
         SetGroups(u8R"([{"content_group_id": "1", "parent_content_group_id": null, "title_ja": "全社共有"},
                       {"content_group_id": "3", "parent_content_group_id": "1", "title_ja": "開発部"}])");
         settings.IsConfigured = 1;

@@ -2,8 +2,9 @@
 // builds from a listing, the stored folder preselected, OK, the button that
 // expands and collapses, and the background refresh that patches an open
 // tree or finds the dialog gone.
+#include "zinpost/engine/ThreadAgent.h"
 #include "zinpost/ui/FolderSelectDialog.h"
-#include "zinpost/ui/resource.h"
+#include "zinpost/resource.h"
 
 #include "tests/dialogs/ModalRun.h"
 #include "tests/engine/StandinFixture.h"
@@ -70,8 +71,7 @@ protected:
     void SetUp() override {
         StandinTest::SetUp();
         TakeMessageBoxes();
-        SetFolderTreeAccessor([]() -> IFolderTree* { return CFolderSelectDialog::GetInstance(); });
-        dialog->SetLoaded(0);  // every test starts with a first opening
+        CContentGroupCache::GetInstance().SetLoaded(0);  // every test starts with a first opening
     }
     void TearDown() override { WaitForRefresh(); }
 
@@ -167,7 +167,7 @@ TEST_F(FolderSelectDialogTest, KeptListsWithoutTopLevelShowAnEmptyTree) {
     // the kept lists while its refresh fails.
     SetGroups(Groups({Group(2, "\"1\"", "child")}));
     std::string error;
-    EXPECT_EQ(dialog->FetchContentGroups(error), 0);
+    EXPECT_EQ(CContentGroupCache::GetInstance().FetchContentGroups(error), 0);
     settings.Folder = 2;
     ModalRun run(*dialog);
     ASSERT_FALSE(run.Ended());
@@ -231,9 +231,7 @@ TEST_F(FolderSelectDialogTest, ReopeningShowsTheKeptTreeThenPatchesIt) {
     ASSERT_TRUE(WaitFor([&] { return TreeLines(tree) == "top#1\n  added#4\n    grandchild#5\n  new title#2\n"; }, 10000))
         << TreeLines(tree);
     WaitForRefresh();
-    ContentGroupList parents, children;
-    dialog->KeptGroups(parents, children);
-    EXPECT_EQ(children.size(), 3u);
+    EXPECT_EQ(CContentGroupCache::GetInstance().Kept().children.size(), 3u);
     run.Click(IDCANCEL);
     EXPECT_EQ(run.Wait(), IDCANCEL);
 }
@@ -256,8 +254,7 @@ TEST_F(FolderSelectDialogTest, ARefreshFindingTheDialogGoneKeepsTheListingOnly) 
         }
         WaitForRefresh();
     }
-    ContentGroupList parents, children;
-    dialog->KeptGroups(parents, children);
+    const ContentGroupList children = CContentGroupCache::GetInstance().Kept().children;
     ASSERT_EQ(children.size(), 1u);
     EXPECT_EQ(children[0].Name, "later");
     // The next opening shows it.
@@ -268,7 +265,7 @@ TEST_F(FolderSelectDialogTest, ARefreshFindingTheDialogGoneKeepsTheListingOnly) 
 TEST_F(FolderSelectDialogTest, UpdateCtrlTreeEndsWhenAnAddedGroupFindsNoParent) {
     SetGroups(Groups({Group(1, "null", "top")}));
     ModalRun run(*dialog);
-    CFolderSelectDialog::GroupChanges changes;
+    GroupChanges changes;
     changes.added = {ContentGroup{"77", "8", "lost", "1"}, ContentGroup{"1", "9", "found", "1"}};
     // One group's parent never appears: the step ends all the same.
     EXPECT_EQ(dialog->UpdateCtrlTree(Tree(run), changes), 1);
@@ -278,7 +275,7 @@ TEST_F(FolderSelectDialogTest, UpdateCtrlTreeEndsWhenAnAddedGroupFindsNoParent) 
 TEST(FolderSelect, DifferencesOfTwoListings) {
     const ContentGroupList kept = {{"null", "1", "a", "1"}, {"null", "2", "b", "1"}, {"null", "3", "c", "1"}};
     const ContentGroupList fresh = {{"null", "1", "a", "1"}, {"null", "3", "c!", "1"}, {"null", "4", "d", "0"}};
-    CFolderSelectDialog::GroupChanges changes;
+    GroupChanges changes;
     CFolderSelectDialog::GetDefContentGroup(changes, fresh, kept);
     EXPECT_EQ(changes.added, (ContentGroupList{{"null", "4", "d", "0"}}));
     EXPECT_EQ(changes.deleted, (ContentGroupList{{"null", "2", "b", "1"}}));

@@ -5,7 +5,7 @@
 #include "zinpost/engine/ThreadAgent.h"
 #include "zinpost/ui/FinishedProcessingDialog.h"
 #include "zinpost/ui/PdfNotices.h"
-#include "zinpost/ui/resource.h"
+#include "zinpost/resource.h"
 
 #include "tests/dialogs/ModalRun.h"
 #include "tests/support/ChildProcess.h"

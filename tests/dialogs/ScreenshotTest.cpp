@@ -2,6 +2,7 @@
 // glyphs, bold titles, grey texts and clipping. Run by screenshot.sh, which
 // names the folder in ZINPOST_SCREENSHOT_DIR.
 #include "zinpost/engine/AppSettings.h"
+#include "common/SettingsNames.h"
 #include "zinpost/engine/ThreadAgent.h"
 #include "zinpost/ui/DefaultSettingDialog.h"
 #include "zinpost/ui/FinishedProcessingDialog.h"
@@ -9,7 +10,7 @@
 #include "zinpost/ui/PopupDialog.h"
 #include "zinpost/ui/ProxySettingDialog.h"
 #include "zinpost/ui/ServerSettingDialog.h"
-#include "zinpost/ui/resource.h"
+#include "zinpost/resource.h"
 
 #include "tests/dialogs/ModalRun.h"
 #include "tests/dialogs/Screenshots.h"
@@ -28,8 +29,8 @@ namespace {
 
 TEST(Screenshots, DISABLED_SmallDialogs) {
     RegistrySandbox sandbox;
-    fw::Profile profile("zinpost");
-    profile.SetRegistryKey("KORVANTA");
+    fw::Profile profile(settings_names::kApplication);
+    profile.SetRegistryKey(settings_names::kRegistryKey);
     CAppSettings settings(&profile);
     settings.Server = "https://tessaly.example.jp/tessaly/api/";
     settings.User = "山田太郎";
@@ -81,11 +82,10 @@ TEST(Screenshots, DISABLED_SmallDialogs) {
 TEST(Screenshots, DISABLED_SettingsAndFolders) {
     RegistrySandbox sandbox;
     StandinServer server({"--demo"});
-    fw::Profile profile("zinpost");
-    profile.SetRegistryKey("KORVANTA");
+    fw::Profile profile(settings_names::kApplication);
+    profile.SetRegistryKey(settings_names::kRegistryKey);
     CAppSettings settings(&profile);
     SetAppSettings(&settings);
-    SetFolderTreeAccessor([]() -> IFolderTree* { return CFolderSelectDialog::GetInstance(); });
     settings.Server = server.Url();
     settings.User = "demo";
     settings.Password = "demo";

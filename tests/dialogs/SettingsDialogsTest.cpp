@@ -2,9 +2,10 @@
 // as a person would drive them: texts typed, buttons pressed, the message
 // boxes read, the focus looked at, the settings record read back.
 #include "zinpost/ui/PopupDialog.h"
+#include "common/SettingsNames.h"
 #include "zinpost/ui/ProxySettingDialog.h"
 #include "zinpost/ui/ServerSettingDialog.h"
-#include "zinpost/ui/resource.h"
+#include "zinpost/resource.h"
 
 #include "tests/dialogs/ModalRun.h"
 #include "tests/support/MessageBoxRecorder.h"
@@ -25,7 +26,7 @@ bool ReadOnly(HWND dialog, int id) { return GetWindowLongW(GetDlgItem(dialog, id
 
 class SettingsDialogTest : public ::testing::Test {
 protected:
-    SettingsDialogTest() : profile("zinpost"), settings(&profile) { profile.SetRegistryKey("KORVANTA"); }
+    SettingsDialogTest() : profile(settings_names::kApplication), settings(&profile) { profile.SetRegistryKey(settings_names::kRegistryKey); }
     void SetUp() override { TakeMessageBoxes(); }
 
     RegistrySandbox sandbox;

@@ -1,8 +1,9 @@
 // The main window in this process: its layouts, and the drop handler fed
 // real drop handles.
 #include "zinpost/ui/zinpostApp.h"
+#include "common/SettingsNames.h"
 #include "zinpost/ui/zinpostDlg.h"
-#include "zinpost/ui/resource.h"
+#include "zinpost/resource.h"
 
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/RegistrySandbox.h"
@@ -277,10 +278,10 @@ TEST_F(MainWindowTest, SettingChecksComeInTheirOrder) {
 TEST_F(MainWindowTest, TopMostToggleIsStored) {
     SendMessageW(window->Hwnd(), WM_COMMAND, ID_MENU_TOPMOST, 0);
     EXPECT_TRUE(GetWindowLongW(window->Hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST);
-    EXPECT_EQ(TheApp().m_profile.GetInt("Settings", "TopMostWindow", -1), 1);
+    EXPECT_EQ(TheApp().m_profile.GetInt(settings_names::kSection, settings_names::kTopMostWindow, -1), 1);
     SendMessageW(window->Hwnd(), WM_COMMAND, ID_MENU_TOPMOST, 0);
     EXPECT_FALSE(GetWindowLongW(window->Hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST);
-    EXPECT_EQ(TheApp().m_profile.GetInt("Settings", "TopMostWindow", -1), 0);
+    EXPECT_EQ(TheApp().m_profile.GetInt(settings_names::kSection, settings_names::kTopMostWindow, -1), 0);
 }
 
 TEST_F(MainWindowTest, EscapeDoesNotCloseTheWindow) {

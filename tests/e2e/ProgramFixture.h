@@ -4,6 +4,7 @@
 // afterwards, scratch files, what the server stored, and the test converter
 // on the program's PATH.
 #include "tests/e2e/ZinpostProcess.h"
+#include "common/SettingsNames.h"
 
 #include "zinpost/engine/AppSettings.h"
 #include "tests/support/StandinServer.h"
@@ -37,7 +38,7 @@ protected:
     void SetUp() override {
         server->Reset();
         RemoveSettings();
-        profile.SetRegistryKey("KORVANTA");
+        profile.SetRegistryKey(settings_names::kRegistryKey);
         settings.Server = server->Url();
         settings.User = "tester";
         settings.Password = "p@ss word";
@@ -50,7 +51,7 @@ protected:
     }
     void TearDown() override { RemoveSettings(); }
 
-    static void RemoveSettings() { RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\KORVANTA\\zinpost"); }
+    static void RemoveSettings() { RegDeleteTreeA(HKEY_CURRENT_USER, settings_names::kApplicationKey); }
     void SaveSettings() { settings.Save(); }
 
     std::wstring MakeFile(const std::wstring& name, const std::string& bytes) {
@@ -75,7 +76,7 @@ protected:
 
     inline static std::unique_ptr<StandinServer> server;
     TempDir dir;
-    fw::Profile profile{"zinpost"};
+    fw::Profile profile{settings_names::kApplication};
     CAppSettings settings{&profile};
 };
 

@@ -2,6 +2,7 @@
 // as the Explorer extension starts it, uploading to the stand-in server over
 // real HTTP, its windows read and driven like a person would.
 #include "tests/e2e/ProgramFixture.h"
+#include "common/SettingsNames.h"
 
 #include "tests/support/Sha256.h"
 #include "tests/support/WindowDriver.h"
@@ -197,7 +198,7 @@ TEST_F(ProgramTest, ANewUserSetsTheProgramUpThroughItsWindows) {
     EXPECT_EQ(stored.SelectFileDelete, 2);
     EXPECT_EQ(stored.FileDelete, 30);
     fw::UniqueHKey key;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\KORVANTA\\zinpost\\Settings", 0, KEY_READ, key.put()),
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, settings_names::kSettingsKey, 0, KEY_READ, key.put()),
               ERROR_SUCCESS);
     DWORD type = 0, size = 0;
     ASSERT_EQ(RegQueryValueExA(key.get(), "Password", nullptr, &type, nullptr, &size), ERROR_SUCCESS);

@@ -6,6 +6,8 @@
 // diagnostic build's log holds no secret.
 #include "tests/e2e/ProgramFixture.h"
 
+#include "zinpost/engine/ClientIdentity.h"
+#include "zinpost/engine/FormEncoding.h"
 #include "zinpost/engine/TextEncoding.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Sha256.h"

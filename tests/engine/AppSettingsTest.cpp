@@ -1,5 +1,7 @@
 // The settings record against the real registry (in a private hive).
 #include "zinpost/engine/AppSettings.h"
+#include "common/SettingsNames.h"
+#include "zinpost/ui/MessageBoxes.h"
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/MessageBoxRecorder.h"
@@ -21,7 +23,7 @@ using testing_support::TakeMessageBoxes;
 
 namespace {
 
-const char kSettingsPath[] = "Software\\KORVANTA\\zinpost\\Settings";
+const char* const kSettingsPath = settings_names::kSettingsKey;
 
 struct RawValue {
     bool present = false;
@@ -55,8 +57,11 @@ void WriteDword(const char* name, DWORD value) { WriteRaw(name, REG_DWORD, &valu
 
 class AppSettingsTest : public ::testing::Test {
 protected:
-    AppSettingsTest() : profile("zinpost") { profile.SetRegistryKey("KORVANTA"); }
-    void SetUp() override { TakeMessageBoxes(); }
+    AppSettingsTest() : profile(settings_names::kApplication) { profile.SetRegistryKey(settings_names::kRegistryKey); }
+    void SetUp() override {
+        InstallMessageBoxReporter();  // as the application does
+        TakeMessageBoxes();
+    }
 
     RegistrySandbox sandbox;
     fw::Profile profile;
@@ -161,7 +166,7 @@ TEST_F(AppSettingsTest, NegativeDayCountIsStoredAsSignedDword) {
 // as the program saves them, from wherever this copy of the tests runs.
 int SaveFromHere(const std::vector<std::wstring>& args) {
     if (args.size() != 1) return 2;
-    fw::Profile profile("zinpost");
+    fw::Profile profile(settings_names::kApplication);
     profile.SetRegistryKey(fw::WideToAnsi(args[0]));
     CAppSettings settings(&profile);
     return settings.Save() == 1 ? 0 : 1;
@@ -175,7 +180,7 @@ TEST_F(AppSettingsTest, SaveAlwaysWritesTheRunningProgramPath) {
     WriteRaw("ExeFile", REG_SZ, "C:\\old\\zinpost.exe", 19);
     CAppSettings s(&profile);
     s.Save();
-    EXPECT_EQ(testing_support::StringValue(HKEY_CURRENT_USER, L"Software\\KORVANTA\\zinpost\\Settings", L"ExeFile"),
+    EXPECT_EQ(testing_support::StringValue(HKEY_CURRENT_USER, settings_names::kSettingsKeyW, L"ExeFile"),
               fw::ProgramPath());
 
     testing_support::TempDir dir;
@@ -185,9 +190,9 @@ TEST_F(AppSettingsTest, SaveAlwaysWritesTheRunningProgramPath) {
     ASSERT_TRUE(CopyFileW(fw::ProgramPath().c_str(), copy.c_str(), FALSE));
     // The child writes below the real key that stands in for this process's
     // HKEY_CURRENT_USER, so its settings land where the test reads them.
-    const std::wstring keyWord = sandbox.RealPath().substr(wcslen(L"Software\\")) + L"\\Software\\KORVANTA";
+    const std::wstring keyWord = sandbox.RealPath().substr(wcslen(L"Software\\")) + L"\\Software\\" + settings_names::kRegistryKeyW;
     EXPECT_EQ(testing_support::WaitChild(testing_support::StartChild("save_from_here", {keyWord}, copy)), 0u);
-    EXPECT_EQ(testing_support::StringValue(HKEY_CURRENT_USER, L"Software\\KORVANTA\\zinpost\\Settings", L"ExeFile"),
+    EXPECT_EQ(testing_support::StringValue(HKEY_CURRENT_USER, settings_names::kSettingsKeyW, L"ExeFile"),
               copy);
 }
 

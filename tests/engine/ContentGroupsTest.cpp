@@ -2,7 +2,7 @@
 // (CControlJSON_For_Tessaly::SetContentGroups), and the listing request
 // itself over real HTTP and HTTPS against the stand-in server, on a session
 // opened by the real login.
-#include "zinpost/engine/ControlJSON.h"
+#include "zinpost/engine/ContentGroupReader.h"
 #include "zinpost/engine/Messages.h"
 #include "zinpost/engine/TessalyWebAPI.h"
 

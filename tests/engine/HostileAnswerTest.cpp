@@ -5,7 +5,7 @@
 // stand-in server. Every answer must end with the text for its case, within
 // the answer limits, and nothing may crash or keep reading without bound.
 #include "zinpost/engine/CommServer.h"
-#include "zinpost/engine/TessalyUpload.h"
+#include "zinpost/engine/UploadLimits.h"
 #include "zinpost/engine/TessalyWebAPI.h"
 
 #include "tests/engine/StandinFixture.h"

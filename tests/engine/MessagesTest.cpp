@@ -1,5 +1,6 @@
 // String table texts and the boxes that show them.
 #include "zinpost/engine/Messages.h"
+#include "zinpost/ui/MessageBoxes.h"
 
 #include "tests/support/MessageBoxRecorder.h"
 

@@ -2,6 +2,7 @@
 // with the CNG primitives (a different implementation from the CryptoAPI
 // provider the program uses), and against the registry value the record writes.
 #include "zinpost/engine/AppSettings.h"
+#include "common/SettingsNames.h"
 #include "zinpost/engine/PasswordCipher.h"
 
 #include "tests/support/MessageBoxRecorder.h"
@@ -73,13 +74,13 @@ Bytes Expected(const std::string& password) {
 
 Bytes StoredPassword(const std::string& password) {
     testing_support::RegistrySandbox sandbox;
-    fw::Profile profile("zinpost");
-    profile.SetRegistryKey("KORVANTA");
+    fw::Profile profile(settings_names::kApplication);
+    profile.SetRegistryKey(settings_names::kRegistryKey);
     CAppSettings settings(&profile);
     settings.Password = password;
     settings.Save();
     Bytes stored;
-    EXPECT_TRUE(profile.GetBinary("Settings", "Password", stored));
+    EXPECT_TRUE(profile.GetBinary(settings_names::kSection, settings_names::kPassword, stored));
     return stored;
 }
 

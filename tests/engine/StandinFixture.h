@@ -4,6 +4,7 @@
 // current folder (log.csv lands there), and the program's settings record
 // pointing at the server's http door with a known account.
 #include "zinpost/engine/AppSettings.h"
+#include "common/SettingsNames.h"
 
 #include "tests/support/RegistrySandbox.h"
 #include "tests/support/StandinServer.h"
@@ -33,8 +34,8 @@ protected:
     }
     static void TearDownTestSuite() { Server().reset(); }
 
-    StandinTest() : cwd(dir.Path()), profile("zinpost"), settings(&profile) {
-        profile.SetRegistryKey("KORVANTA");
+    StandinTest() : cwd(dir.Path()), profile(settings_names::kApplication), settings(&profile) {
+        profile.SetRegistryKey(settings_names::kRegistryKey);
         SetAppSettings(&settings);
     }
     ~StandinTest() override { SetAppSettings(nullptr); }

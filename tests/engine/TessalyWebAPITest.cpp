@@ -3,8 +3,11 @@
 // reads, HTTPS with bad certificates, the three proxy modes through a real
 // tinyproxy, the proxy credential dialog, and what the trace may show.
 #include "zinpost/engine/AppSettings.h"
+#include "common/SettingsNames.h"
 #include "zinpost/engine/Messages.h"
 #include "zinpost/engine/TessalyWebAPI.h"
+#include "zinpost/engine/ClientIdentity.h"
+#include "zinpost/engine/FormEncoding.h"
 #include "zinpost/engine/TextEncoding.h"
 
 #include "tests/support/RegistrySandbox.h"
@@ -57,8 +60,8 @@ protected:
     }
     static void TearDownTestSuite() { g_server.reset(); }
 
-    WebApiTest() : cwd(dir.Path()), profile("zinpost"), settings(&profile) {
-        profile.SetRegistryKey("KORVANTA");
+    WebApiTest() : cwd(dir.Path()), profile(settings_names::kApplication), settings(&profile) {
+        profile.SetRegistryKey(settings_names::kRegistryKey);
         SetAppSettings(&settings);
     }
     ~WebApiTest() override { SetAppSettings(nullptr); }

@@ -2,6 +2,8 @@
 // percent-encoding of Shift_JIS bytes, the identifiers the client sends, the
 // folding of full-width digits, and the "render as text" rule for JSON values.
 #include "zinpost/engine/Json.h"
+#include "zinpost/engine/ClientIdentity.h"
+#include "zinpost/engine/FormEncoding.h"
 #include "zinpost/engine/TextEncoding.h"
 
 #include "tests/support/TempDir.h"

@@ -4,6 +4,7 @@
 // picks one by its gtest filter), so each starts from a machine on which
 // nothing was ever installed.
 #include "tests/install/Installation.h"
+#include "common/SettingsNames.h"
 #include "tests/zinext/ZinExtHarness.h"
 
 #include "zinpost/engine/AppSettings.h"
@@ -30,7 +31,6 @@ namespace {
 
 const wchar_t kProductName[] = L"Tessaly センドレット";
 const wchar_t kShortcutName[] = L"Tessaly センドレット.lnk";
-const wchar_t kSettingsKey[] = L"Software\\KORVANTA\\zinpost\\Settings";
 const wchar_t kUserClasses[] = L"Software\\Classes";
 const wchar_t kServerKey[] = L"Software\\Classes\\CLSID\\{5C1E9B47-2A6D-4F83-9E10-7B4D3A6C2F58}\\InprocServer32";
 // The keys the extension's registration scripts write below the classes root.
@@ -139,8 +139,8 @@ protected:
 
     // A user who has set the program up, as the program saves it.
     static void ConfigureUser(const std::string& server, const std::wstring& exeFile) {
-        fw::Profile profile("zinpost");
-        profile.SetRegistryKey("KORVANTA");
+        fw::Profile profile(settings_names::kApplication);
+        profile.SetRegistryKey(settings_names::kRegistryKey);
         CAppSettings settings(&profile);
         settings.Load();
         if (!server.empty()) settings.Server = server;
@@ -151,10 +151,10 @@ protected:
         settings.DisplayResult = 1;
         settings.ProxySelect = 0;
         settings.Save();
-        ASSERT_TRUE(profile.WriteString("Settings", "ExeFile", fw::WideToAnsi(exeFile)));
+        ASSERT_TRUE(profile.WriteString(settings_names::kSection, settings_names::kExeFile, fw::WideToAnsi(exeFile)));
     }
 
-    static RegistrySnapshot Settings() { return Snapshot(HKEY_CURRENT_USER, L"", {kSettingsKey}); }
+    static RegistrySnapshot Settings() { return Snapshot(HKEY_CURRENT_USER, L"", {settings_names::kSettingsKeyW}); }
 };
 
 TEST_F(InstallTest, PerUserInstallRunsFromExplorerAndUninstallKeepsTheSettings) {
@@ -177,7 +177,7 @@ TEST_F(InstallTest, PerUserInstallRunsFromExplorerAndUninstallKeepsTheSettings) 
     const Product product = ExpectInstalled(package, dir, false);
     const std::wstring shortcut = ShellFolder(CSIDL_PROGRAMS) + L"\\" + kShortcutName;
     ExpectShortcut(shortcut, dir);
-    EXPECT_EQ(StringValue(HKEY_CURRENT_USER, kSettingsKey, L"Server"), fw::Utf8ToWide(url));
+    EXPECT_EQ(StringValue(HKEY_CURRENT_USER, settings_names::kSettingsKeyW, L"Server"), fw::Utf8ToWide(url));
 
     // The installed extension, created through its class factory, starts the
     // installed program for a configured user; the file reaches the server.
@@ -247,7 +247,7 @@ TEST_F(InstallTest, PerMachineInstallByAllUsers) {
     if (FileBytes(shortcut).empty()) shortcut = ShellFolder(CSIDL_PROGRAMS) + L"\\" + kShortcutName;
     ExpectShortcut(shortcut, dir);
     // No user's settings are written by a per-machine installation.
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kSettingsKey));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, settings_names::kSettingsKeyW));
     EXPECT_TRUE(Contains(install.log, "a per-machine installation leaves the users' settings alone")) << install.log;
 
     const MsiexecRun uninstall = Msiexec(L"/x " + product.code + L" /qn");

@@ -2,6 +2,7 @@
 // (on a private registry key), the custom-action library's shell
 // notification, and zinpost.exe's manifest as Windows reads it.
 #include "installer/ServerSeed.h"
+#include "common/SettingsNames.h"
 #include "tests/install/Installation.h"
 
 #include "tests/support/RegistrySandbox.h"
@@ -52,10 +53,10 @@ TEST(ServerUrl, IsNormalisedOrRefused) {
 
 class SeedTest : public ::testing::Test {
 protected:
-    static std::wstring Server() { return StringValue(HKEY_CURRENT_USER, installer::kSettingsKey, L"Server"); }
+    static std::wstring Server() { return StringValue(HKEY_CURRENT_USER, settings_names::kSettingsKeyW, L"Server"); }
     static void Write(const wchar_t* name, const std::wstring& value) {
         fw::UniqueHKey key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, installer::kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, settings_names::kSettingsKeyW, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                   key.put(), nullptr),
                   ERROR_SUCCESS);
         ASSERT_EQ(RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -77,7 +78,7 @@ TEST_F(SeedTest, NewUserGetsTheUrlAndKeepsTheOtherSettings) {
     result = installer::SeedServerUrl(HKEY_CURRENT_USER, L"https://other.example/tessaly/");
     EXPECT_EQ(result.outcome, installer::SeedOutcome::Written);
     EXPECT_EQ(Server(), L"https://other.example/tessaly/");
-    EXPECT_EQ(StringValue(HKEY_CURRENT_USER, installer::kSettingsKey, L"User"), L"yamada");
+    EXPECT_EQ(StringValue(HKEY_CURRENT_USER, settings_names::kSettingsKeyW, L"User"), L"yamada");
 }
 
 TEST_F(SeedTest, UsersOwnServerIsNeverReplaced) {
@@ -91,7 +92,7 @@ TEST_F(SeedTest, UsersOwnServerIsNeverReplaced) {
 TEST_F(SeedTest, TextThatIsNoUrlWritesNothing) {
     const installer::SeedResult result = installer::SeedServerUrl(HKEY_CURRENT_USER, L"tessaly.example");
     EXPECT_EQ(result.outcome, installer::SeedOutcome::NotAUrl);
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, installer::kSettingsKey));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, settings_names::kSettingsKeyW));
 }
 
 // Windows Installer calls the actions with its session; without one they
@@ -156,7 +157,7 @@ TEST_F(SetupActionsTest, SeedingWithoutASessionWritesNothingAndSucceeds) {
     const Action seed = Export("SeedServerUrl");
     ASSERT_TRUE(seed);
     EXPECT_EQ(seed(0), static_cast<UINT>(ERROR_SUCCESS));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, installer::kSettingsKey));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, settings_names::kSettingsKeyW));
 }
 
 TEST_F(SetupActionsTest, CarriesTheProductsVersionResource) {

@@ -9,6 +9,7 @@
 // Prints "seconds=<s> peak_working_set=<bytes> result=<text>"; exit code 0
 // when the server accepted the file.
 #include "zinpost/engine/AppSettings.h"
+#include "common/SettingsNames.h"
 #include "zinpost/engine/TessalyWebAPI.h"
 
 #include "framework/Profile.h"
@@ -82,7 +83,7 @@ int main() {
         std::fprintf(stderr, "usage: upload_bench.exe <server url> <user> <password> <file>\n");
         return 2;
     }
-    fw::Profile profile("zinpost");
+    fw::Profile profile(settings_names::kApplication);
     CAppSettings settings(&profile);
     settings.Server = fw::WideToAnsi(argv[1]);
     settings.User = fw::WideToAnsi(argv[2]);

@@ -4,8 +4,9 @@
 // are recorded), the size limit, retries after cut or refused connections,
 // cancel, files that change or cannot be opened, and every kind of answer.
 #include "zinpost/engine/AppSettings.h"
+#include "common/SettingsNames.h"
 #include "zinpost/engine/Messages.h"
-#include "zinpost/engine/TessalyUpload.h"
+#include "zinpost/engine/UploadLimits.h"
 #include "zinpost/engine/TessalyWebAPI.h"
 
 #include "tests/support/RegistrySandbox.h"
@@ -197,8 +198,8 @@ protected:
         SetUploadRetryPauseForTesting(kUploadRetryPauseMs);
     }
 
-    UploadTest() : cwd(dir.Path()), profile("zinpost"), settings(&profile) {
-        profile.SetRegistryKey("KORVANTA");
+    UploadTest() : cwd(dir.Path()), profile(settings_names::kApplication), settings(&profile) {
+        profile.SetRegistryKey(settings_names::kRegistryKey);
         SetAppSettings(&settings);
     }
     ~UploadTest() override { SetAppSettings(nullptr); }

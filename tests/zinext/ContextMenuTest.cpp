@@ -3,6 +3,7 @@
 // settings are written the way zinpost writes them (ANSI, code page 932);
 // the recorder program stands in for zinpost.
 #include "tests/zinext/ZinExtHarness.h"
+#include "common/SettingsNames.h"
 
 #include "zinpost/engine/AppSettings.h"
 
@@ -30,7 +31,7 @@ const UINT kFirstId = 100;
 
 class ContextMenuTest : public ::testing::Test {
 protected:
-    ContextMenuTest() : profile("zinpost") { profile.SetRegistryKey("KORVANTA"); }
+    ContextMenuTest() : profile(settings_names::kApplication) { profile.SetRegistryKey(settings_names::kRegistryKey); }
 
     void SetUp() override {
         ASSERT_EQ(GetACP(), 932u) << "the tests run on a Japanese system";
@@ -47,7 +48,7 @@ protected:
 
     // As zinpost's settings store writes them: ANSI strings through the A functions.
     void WriteSetting(const char* name, const std::wstring& value) {
-        ASSERT_TRUE(profile.WriteString("Settings", name, fw::WideToAnsi(value)));
+        ASSERT_TRUE(profile.WriteString(settings_names::kSection, name, fw::WideToAnsi(value)));
     }
     void UseRecorder(const std::wstring& folder = L"営業部 資料") {
         WriteSetting("FolderName", folder);
@@ -178,7 +179,7 @@ TEST_F(ContextMenuTest, NoEntryAndNoSeparatorsWithoutUsableSettings) {
     WriteSetting("ExeFile", L"C:\\Windows\\notepad.exe");
     expectNothingAdded("another program");
     fw::UniqueHKey key;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\KORVANTA\\zinpost\\Settings", 0, KEY_SET_VALUE, key.put()),
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, settings_names::kSettingsKeyW, 0, KEY_SET_VALUE, key.put()),
               ERROR_SUCCESS);
     ASSERT_EQ(RegDeleteValueW(key.get(), L"ExeFile"), ERROR_SUCCESS);
     expectNothingAdded("no program path");

@@ -4,6 +4,7 @@
 // server. The program reads the real settings key of the prefix, so this
 // test runs alone and removes the key afterwards.
 #include "tests/zinext/ZinExtHarness.h"
+#include "common/SettingsNames.h"
 
 #include "zinpost/engine/AppSettings.h"
 
@@ -25,13 +26,13 @@ using namespace testing_support;
 
 namespace {
 
-void RemoveSettings() { RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\KORVANTA\\zinpost"); }
+void RemoveSettings() { RegDeleteTreeA(HKEY_CURRENT_USER, settings_names::kApplicationKey); }
 
 // The settings as the program stores them for a user of `server`, with the
 // program the extension is to start.
 void SaveSettings(const StandinServer& server, const std::wstring& program) {
-    fw::Profile profile("zinpost");
-    profile.SetRegistryKey("KORVANTA");
+    fw::Profile profile(settings_names::kApplication);
+    profile.SetRegistryKey(settings_names::kRegistryKey);
     CAppSettings settings(&profile);
     settings.Server = server.Url();
     settings.User = "explorer";
@@ -41,7 +42,7 @@ void SaveSettings(const StandinServer& server, const std::wstring& program) {
     settings.DisplayResult = 1;
     settings.ProxySelect = 0;
     settings.Save();
-    ASSERT_TRUE(profile.WriteString("Settings", "ExeFile", fw::WideToAnsi(program)));
+    ASSERT_TRUE(profile.WriteString(settings_names::kSection, settings_names::kExeFile, fw::WideToAnsi(program)));
 }
 
 TEST(ExplorerToProgram, ChosenEntryUploadsTheSelectedFiles) {

@@ -1,6 +1,7 @@
 // The extension's COM-free parts, called directly where the DLL cannot
 // reach them: damaged or hostile inputs and the registry script runner.
 #include "ZinExt/Registrar.h"
+#include "common/SettingsNames.h"
 #include "ZinExt/ZinExtMenu.h"
 #include "ZinExt/ZinExtSettings.h"
 
@@ -87,7 +88,7 @@ TEST(MenuLogic, AnIndexPastTheEndAppendsTheEntryWithItsSeparators) {
 class SettingsValues : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, zinext::kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, settings_names::kSettingsKeyW, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                   key.put(), nullptr),
                   ERROR_SUCCESS);
     }

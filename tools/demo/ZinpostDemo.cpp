@@ -5,6 +5,7 @@
 //
 //   zinpost_demo.exe <zinpost.exe> <server URL> <user> <password> <folder id>
 //                    <folder name> <screenshot.bmp> <file>...
+#include "common/SettingsNames.h"
 #include "zinpost/engine/AppSettings.h"
 #include "tests/support/WindowDriver.h"
 
@@ -30,8 +31,8 @@ void Print(const std::wstring& text) {
 
 // The settings of a user who has set everything up, as the program stores them.
 void Configure(const std::vector<std::wstring>& args) {
-    fw::Profile profile("zinpost");
-    profile.SetRegistryKey("KORVANTA");
+    fw::Profile profile(settings_names::kApplication);
+    profile.SetRegistryKey(settings_names::kRegistryKey);
     CAppSettings settings(&profile);
     settings.Load();
     settings.Server = fw::WideToAnsi(args[2]);
@@ -40,12 +41,12 @@ void Configure(const std::vector<std::wstring>& args) {
     settings.Folder = _wtoi(args[5].c_str());
     settings.FolderName = fw::WideToAnsi(args[6]);
     settings.DisplayResult = 1;
-    settings.SelectFileDelete = 0;
+    settings.SelectFileDelete = kPeriodUnlimited;
     settings.ConvertPDF = 0;
-    settings.ProxySelect = 0;
+    settings.ProxySelect = kProxyNone;
     settings.Save();
     // Save names the running program; the Explorer extension must find zinpost.
-    profile.WriteString(kSettingsSection, "ExeFile", fw::WideToAnsi(args[1]));
+    profile.WriteStringW(settings_names::kSection, settings_names::kExeFile, args[1]);
 }
 
 }  // namespace

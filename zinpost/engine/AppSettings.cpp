@@ -1,16 +1,17 @@
 #include "zinpost/engine/AppSettings.h"
 
 #include "zinpost/engine/Log.h"
-#include "zinpost/engine/Messages.h"
 #include "zinpost/engine/PasswordCipher.h"
+#include "zinpost/engine/Reporter.h"
+
+#include "common/SettingsNames.h"
 
 #include "framework/Text.h"
 
 #include <atomic>
 #include <vector>
 
-const char kSettingsSection[] = "Settings";
-const char kTopMostWindowEntry[] = "TopMostWindow";
+namespace names = settings_names;
 
 namespace {
 constexpr int kSelectFileDeleteAbsent = -100;
@@ -29,27 +30,27 @@ CAppSettings::CAppSettings(fw::Profile* application) : m_pApp(application) {}
 
 int CAppSettings::Load() {
     const fw::Profile& p = *m_pApp;
-    const char* s = kSettingsSection;
+    const char* s = names::kSection;
     // The connection values are read first and stored in one step, so a
     // worker copying them meanwhile sees the old ones or the new ones.
     ConnectionSettings connection;
-    connection.Server = p.GetString(s, "Server", "");
-    connection.User = p.GetString(s, "User", "");
-    connection.ProxyAddress = p.GetString(s, "ProxyAddress", "");
-    connection.ProxyPort = p.GetString(s, "ProxyPort", "");
-    connection.ProxyList = p.GetString(s, "ProxyList", "");
-    connection.ProxySelect = p.GetInt(s, "ProxySelect", 1);
-    FolderName = p.GetString(s, "FolderName", "");
-    FileDeleteDate = p.GetString(s, "FileDeleteDate", "");
+    connection.Server = p.GetString(s, names::kServer, "");
+    connection.User = p.GetString(s, names::kUser, "");
+    connection.ProxyAddress = p.GetString(s, names::kProxyAddress, "");
+    connection.ProxyPort = p.GetString(s, names::kProxyPort, "");
+    connection.ProxyList = p.GetString(s, names::kProxyList, "");
+    connection.ProxySelect = p.GetInt(s, names::kProxySelect, 1);
+    FolderName = p.GetString(s, names::kFolderName, "");
+    FileDeleteDate = p.GetString(s, names::kFileDeleteDate, "");
 
-    Folder = p.GetInt(s, "Folder", 0);
-    FileEncrypt = p.GetInt(s, "FileEncrypt", 1);
-    FileDelete = p.GetInt(s, "FileDelete", -1);
-    SelectFileDelete = p.GetInt(s, "SelectFileDelete", kSelectFileDeleteAbsent);
-    DisplayResult = p.GetInt(s, "DisplayResult", 1);
-    ConvertPDF = p.GetInt(s, "ConvertPDF", 0);
+    Folder = p.GetInt(s, names::kFolder, 0);
+    FileEncrypt = p.GetInt(s, names::kFileEncrypt, 1);
+    FileDelete = p.GetInt(s, names::kFileDelete, -1);
+    SelectFileDelete = p.GetInt(s, names::kSelectFileDelete, kSelectFileDeleteAbsent);
+    DisplayResult = p.GetInt(s, names::kDisplayResult, 1);
+    ConvertPDF = p.GetInt(s, names::kConvertPDF, 0);
     // Settings from before the mode existed: the day count tells the mode.
-    if (SelectFileDelete == kSelectFileDeleteAbsent) SelectFileDelete = FileDelete < 0 ? 0 : 2;
+    if (SelectFileDelete == kSelectFileDeleteAbsent) SelectFileDelete = FileDelete < 0 ? kPeriodUnlimited : kPeriodDays;
 
     std::string password;
     const bool passwordRead = LoadPassword(password);
@@ -73,12 +74,11 @@ int CAppSettings::Load() {
 bool CAppSettings::LoadPassword(std::string& plain) {
     std::vector<BYTE> cipher;
     // Absent or empty: the in-memory password stays as it is.
-    if (!m_pApp->GetBinary(kSettingsSection, "Password", cipher) || cipher.empty()) return false;
+    if (!m_pApp->GetBinary(names::kSection, names::kPassword, cipher) || cipher.empty()) return false;
     if (!DecryptPassword(cipher, PassPhrase, plain)) {
         const DWORD error = GetLastError();
         LOG_WRITE(4, "Load: password not decrypted[%lu]", error);
-        SetLastError(error);
-        ShowLastErrorBox();
+        ReportSystemError(error);
         return false;
     }
     return true;
@@ -91,27 +91,27 @@ ConnectionSettings CAppSettings::Connection() const {
 
 int CAppSettings::Save() {
     const fw::Profile& p = *m_pApp;
-    const char* s = kSettingsSection;
+    const char* s = names::kSection;
     // Lets the Explorer extension find the program where it runs now. As
     // UTF-16: a profile folder outside the ANSI code page (Zoë, a Korean
     // name) would be stored with substitutes, naming nothing or another file.
     const std::wstring exe = fw::ProgramPath();
-    if (!exe.empty() && exe.size() < MAX_PATH) p.WriteStringW(s, "ExeFile", exe);
+    if (!exe.empty() && exe.size() < MAX_PATH) p.WriteStringW(s, names::kExeFile, exe);
 
-    p.WriteString(s, "Server", Server);
-    p.WriteString(s, "User", User);
-    p.WriteString(s, "FolderName", FolderName);
-    p.WriteString(s, "ProxyAddress", ProxyAddress);
-    p.WriteString(s, "ProxyPort", ProxyPort);
-    p.WriteString(s, "ProxyList", ProxyList);
-    p.WriteString(s, "FileDeleteDate", FileDeleteDate);
-    p.WriteInt(s, "Folder", Folder);
-    p.WriteInt(s, "FileEncrypt", FileEncrypt);
-    p.WriteInt(s, "FileDelete", FileDelete);
-    p.WriteInt(s, "SelectFileDelete", SelectFileDelete);
-    p.WriteInt(s, "DisplayResult", DisplayResult);
-    p.WriteInt(s, "ConvertPDF", ConvertPDF);
-    p.WriteInt(s, "ProxySelect", ProxySelect);
+    p.WriteString(s, names::kServer, Server);
+    p.WriteString(s, names::kUser, User);
+    p.WriteString(s, names::kFolderName, FolderName);
+    p.WriteString(s, names::kProxyAddress, ProxyAddress);
+    p.WriteString(s, names::kProxyPort, ProxyPort);
+    p.WriteString(s, names::kProxyList, ProxyList);
+    p.WriteString(s, names::kFileDeleteDate, FileDeleteDate);
+    p.WriteInt(s, names::kFolder, Folder);
+    p.WriteInt(s, names::kFileEncrypt, FileEncrypt);
+    p.WriteInt(s, names::kFileDelete, FileDelete);
+    p.WriteInt(s, names::kSelectFileDelete, SelectFileDelete);
+    p.WriteInt(s, names::kDisplayResult, DisplayResult);
+    p.WriteInt(s, names::kConvertPDF, ConvertPDF);
+    p.WriteInt(s, names::kProxySelect, ProxySelect);
 
     SavePassword();
     LOG_WRITE(1, "Save: server[%s] user[%s] folder[%d:%s]", Server.c_str(), User.c_str(), Folder, FolderName.c_str());
@@ -120,7 +120,7 @@ int CAppSettings::Save() {
 
 void CAppSettings::SavePassword() {
     if (Password.empty()) {
-        m_pApp->WriteBinary(kSettingsSection, "Password", nullptr, 0);
+        m_pApp->WriteBinary(names::kSection, names::kPassword, nullptr, 0);
         return;
     }
     std::vector<BYTE> cipher;
@@ -128,9 +128,8 @@ void CAppSettings::SavePassword() {
         // The stored cipher text stays as it was.
         const DWORD error = GetLastError();
         LOG_WRITE(4, "Save: password not encrypted[%lu]", error);
-        SetLastError(error);
-        ShowLastErrorBox();
+        ReportSystemError(error);
         return;
     }
-    m_pApp->WriteBinary(kSettingsSection, "Password", cipher.data(), static_cast<DWORD>(cipher.size()));
+    m_pApp->WriteBinary(names::kSection, names::kPassword, cipher.data(), static_cast<DWORD>(cipher.size()));
 }

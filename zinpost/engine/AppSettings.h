@@ -7,13 +7,18 @@
 #include <mutex>
 #include <string>
 
+// The stored values of ProxySelect: how requests reach the server.
+enum ProxyMode : int { kProxyNone = 0, kProxySystem = 1, kProxyManual = 2 };
+// The stored values of SelectFileDelete: the publication period's kind.
+enum PeriodMode : int { kPeriodUnlimited = 0, kPeriodUntilDate = 1, kPeriodDays = 2 };
+
 // What a request needs to reach the server: copied in one piece for worker
 // threads, which must never read the strings while a dialog changes them.
 struct ConnectionSettings {
     std::string Server;
     std::string User;
     std::string Password;
-    int ProxySelect = 1;
+    int ProxySelect = kProxySystem;
     std::string ProxyAddress;
     std::string ProxyPort;
     std::string ProxyList;
@@ -46,12 +51,12 @@ public:
     int Folder = 0;
     int FileEncrypt = 1;
     int FileDelete = -1;
-    int SelectFileDelete = 0;  // 0 unlimited, 1 until FileDeleteDate, 2 FileDelete days
+    int SelectFileDelete = kPeriodUnlimited;  // a PeriodMode
     std::string FileDeleteDate = "1990-1-1";
     int DisplayResult = 1;
     int ConvertPDF = 0;
     int DeleteDays = -1;  // the period of the current run in days; never stored
-    int ProxySelect = 1;  // 0 direct, 1 system settings, 2 manual
+    int ProxySelect = kProxySystem;  // a ProxyMode
     std::string ProxyAddress = "0.0.0.0";
     std::string ProxyPort;
     std::string ProxyList;
@@ -63,10 +68,6 @@ private:
     bool LoadPassword(std::string& plain);
     void SavePassword();
 };
-
-// Section and value names shared with the main window and the Explorer extension.
-extern const char kSettingsSection[];
-extern const char kTopMostWindowEntry[];
 
 // The process's settings record. The application object registers the record
 // it owns at start-up (a test registers its own); the engine reads it at the

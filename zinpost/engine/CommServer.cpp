@@ -2,7 +2,7 @@
 
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
-#include "zinpost/ui/resource.h"
+#include "zinpost/resource.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // users. Work that overlaps (an upload run and a folder refresh) shares one
 // login; the last user out logs out. CCommServer is the thin facade the rest
 // of the program calls.
-#include "zinpost/engine/ControlJSON.h"
+#include "zinpost/engine/ContentGroupReader.h"
 #include "zinpost/engine/TessalyWebAPI.h"
 #include "zinpost/engine/UploadTypes.h"
 

@@ -1,6 +1,5 @@
 #include "zinpost/engine/Messages.h"
 
-#include "framework/MessageBox.h"
 #include "framework/Text.h"
 
 const char kUnknownErrorText[] = "原因不明のエラーが発生しました。";
@@ -17,15 +16,4 @@ bool TryLoadMessageById(UINT id, std::string& text) {
 std::string LoadMessageById(UINT id) {
     std::string text;
     return TryLoadMessageById(id, text) ? text : kUnknownErrorText;
-}
-
-int ShowMessageById(UINT id) { return fw::ShowMessageBoxAnsi(nullptr, LoadMessageById(id), MB_OK | MB_ICONSTOP); }
-
-void ShowLastErrorBox(HWND owner) {
-    const DWORD error = GetLastError();
-    std::wstring text = fw::SystemErrorTextW(error);
-    // Some codes (CryptoAPI's among them on some systems) have no text: an
-    // empty box would tell the user nothing.
-    if (text.empty()) text = fw::AnsiToWide(kUnknownErrorText);
-    fw::ShowMessageBox(owner, text, MB_OK | MB_ICONSTOP);
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Texts of the program's string table and the message boxes that show them.
-// All texts are narrow, in the system's ANSI code page.
+// Texts of the program's string table. All texts are narrow, in the system's
+// ANSI code page. Showing them is the windows' business (MessageBoxes.h).
 #include <windows.h>
 #include <string>
 
@@ -11,8 +11,3 @@ extern const char kUnknownErrorText[];
 std::string LoadMessageById(UINT id);
 // The text of string `id`; false when the string table has none.
 bool TryLoadMessageById(UINT id, std::string& text);
-// Shows string `id` with the stop icon and OK only; returns the box's result.
-int ShowMessageById(UINT id);
-// Shows the system's text for the calling thread's last error the same way
-// (kUnknownErrorText when the system has none).
-void ShowLastErrorBox(HWND owner = nullptr);

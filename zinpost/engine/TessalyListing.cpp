@@ -5,7 +5,7 @@
 #include "zinpost/engine/AppSettings.h"
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
-#include "zinpost/ui/resource.h"
+#include "zinpost/resource.h"
 
 #include <new>
 

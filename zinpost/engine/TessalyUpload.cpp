@@ -3,15 +3,15 @@
 // connection of the login. The file is read in blocks that move the caller's
 // progress bar and let the caller cancel; a network failure sends the whole
 // request again, from the first byte, a few times.
-#include "zinpost/engine/TessalyUpload.h"
+#include "zinpost/engine/UploadLimits.h"
 #include "zinpost/engine/TessalyWebAPI.h"
 
 #include "zinpost/engine/AppSettings.h"
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
 #include "zinpost/engine/TextEncoding.h"
-#include "zinpost/engine/UploadRun.h"
-#include "zinpost/ui/resource.h"
+#include "zinpost/engine/UploadRules.h"
+#include "zinpost/resource.h"
 
 #include "framework/Control.h"
 #include "framework/FilePath.h"

@@ -4,8 +4,10 @@
 #include "zinpost/engine/Json.h"
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
+#include "zinpost/engine/ClientIdentity.h"
+#include "zinpost/engine/FormEncoding.h"
 #include "zinpost/engine/TextEncoding.h"
-#include "zinpost/ui/resource.h"
+#include "zinpost/resource.h"
 
 #include "framework/Text.h"
 
@@ -90,13 +92,13 @@ int CTessalyWebAPI::AuthUserLogin(InternetSessionHolder& session, std::string* m
         LOG_WRITE(1, "url:%s", settings.Server.c_str());
         try {
             switch (settings.ProxySelect) {
-            case 0:
+            case kProxyNone:
                 session = std::make_unique<fw::InternetSession>(nullptr, INTERNET_OPEN_TYPE_DIRECT);
                 break;
-            case 1:
+            case kProxySystem:
                 session = std::make_unique<fw::InternetSession>(nullptr, INTERNET_OPEN_TYPE_PRECONFIG);
                 break;
-            case 2:
+            case kProxyManual:
                 if (settings.ProxyAddress.empty() || settings.ProxyPort.empty()) {
                     detail = LoadMessageById(IDS_PROXY_NOT_SET);
                 } else {

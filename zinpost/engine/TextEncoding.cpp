@@ -5,12 +5,9 @@
 #include "framework/Text.h"
 
 #include <windows.h>
-#include <iphlpapi.h>
 
 #include <algorithm>
 #include <cstring>
-
-const char kDeviceName[] = "KVORTAMLEXWINDOC";
 
 namespace {
 
@@ -66,71 +63,6 @@ std::string ConvertUTF2ShiftJIS(const char* utf8) {
         return whole.substr(0, AnsiPrefixLength(whole, kAnsiBytes - 1));
     }
     return ansi;
-}
-
-std::string UrlEncode(const std::string& text) {
-    std::string out;
-    out.reserve(text.size() * 3);
-    for (const char c : text) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        // ASCII classes only: each byte of a Shift_JIS character stands alone.
-        const bool plain = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
-                           (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' || byte == '_';
-        if (plain) {
-            out += c;
-        } else if (byte == ' ') {
-            out += '+';
-        } else {
-            out += fw::Format("%%%02X", byte);
-        }
-    }
-    return out;
-}
-
-std::string JoinForm(const std::vector<FormField>& fields) {
-    std::string out;
-    for (const FormField& field : fields) {
-        if (!out.empty()) out += '&';
-        out += field.first;
-        out += '=';
-        out += field.second;
-    }
-    return out;
-}
-
-std::string GetAppVersionText() {
-    const HMODULE module = GetModuleHandleW(nullptr);
-    const HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16) /* RT_VERSION */);
-    const HGLOBAL loaded = info ? LoadResource(module, info) : nullptr;
-    const void* data = loaded ? LockResource(loaded) : nullptr;
-    const DWORD size = info ? SizeofResource(module, info) : 0;
-    if (!data || size == 0) {
-        LOG_WRITE(4, "version resource not found[%d]", static_cast<int>(GetLastError()));
-        return std::string();
-    }
-    // The query may write into the block: it gets a copy of the resource.
-    std::vector<BYTE> block(static_cast<const BYTE*>(data), static_cast<const BYTE*>(data) + size);
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT fixedSize = 0;
-    if (!VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) || !fixed ||
-        fixedSize < sizeof(VS_FIXEDFILEINFO)) {
-        LOG_WRITE(4, "version resource without file version");
-        return std::string();
-    }
-    return fw::Format("%d.%d.%d.%d", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
-                      HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
-}
-
-std::string MakeDeviceKey() {
-    ULONG size = 0;
-    if (GetAdaptersInfo(nullptr, &size) != ERROR_BUFFER_OVERFLOW || size == 0) return std::string();
-    std::vector<BYTE> buffer(size);
-    auto* adapters = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
-    if (GetAdaptersInfo(adapters, &size) != NO_ERROR) return std::string();
-    const UINT length = std::min<UINT>(adapters->AddressLength, MAX_ADAPTER_ADDRESS_LENGTH);
-    std::string key;
-    for (UINT i = 0; i < length; ++i) key += fw::Format("%02X", adapters->Address[i]);
-    return key;
 }
 
 int FoldFullWidthDigits(char* text, std::size_t size) {

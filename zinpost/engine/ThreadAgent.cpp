@@ -1,9 +1,8 @@
 #include "zinpost/engine/ThreadAgent.h"
 
+#include "zinpost/engine/ContentGroupCache.h"
 #include "zinpost/engine/Log.h"
-#include "zinpost/engine/Messages.h"
 #include "zinpost/engine/OfficePDF.h"
-#include "zinpost/ui/resource.h"
 
 #include <mutex>
 
@@ -12,33 +11,9 @@ namespace {
 constexpr DWORD kCloseWaitStep = 1000;  // ms per attempt
 constexpr int kCloseWaitRetries = 31;   // after the first attempt: 32 in all
 
-std::mutex g_folderMutex;
-FolderTreeAccessor g_folderTreeAccessor = nullptr;
-std::string g_folderErrorText;
-
-IFolderTree* FolderTree() {
-    std::lock_guard<std::mutex> lock(g_folderMutex);
-    return g_folderTreeAccessor ? g_folderTreeAccessor() : nullptr;
-}
-
 int ThreadId() { return static_cast<int>(GetCurrentThreadId()); }
 
 }  // namespace
-
-void SetFolderTreeAccessor(FolderTreeAccessor accessor) {
-    std::lock_guard<std::mutex> lock(g_folderMutex);
-    g_folderTreeAccessor = accessor;
-}
-
-std::string FolderErrorText() {
-    std::lock_guard<std::mutex> lock(g_folderMutex);
-    return g_folderErrorText;
-}
-
-void SetFolderErrorText(const std::string& text) {
-    std::lock_guard<std::mutex> lock(g_folderMutex);
-    g_folderErrorText = text;
-}
 
 CThreadAgent* CThreadAgent::GetInstance() {
     // Destroyed at process exit, in reverse order of creation with the
@@ -100,12 +75,8 @@ unsigned CThreadAgent::PDFCheckThread(void* param) {
 unsigned CThreadAgent::FolderTreeThread(void*) {
     LOG_WRITE(1, "        FolderTreeThread");
     try {
-        if (IFolderTree* tree = FolderTree()) {
-            std::string error;
-            tree->GetGroupInfoTree(error);
-        } else {
-            SetFolderErrorText(LoadMessageById(IDS_FOLDER_INFO_UNAVAILABLE));
-        }
+        std::string error;
+        CContentGroupCache::GetInstance().GetGroupInfoTree(error);
     } catch (...) {
         LOG_WRITE(4, "Failed FolderTreeThread:[%lu]", GetLastError());
     }
@@ -116,10 +87,7 @@ unsigned CThreadAgent::FolderTreeThread(void*) {
 unsigned CThreadAgent::UpdateFolderTreeThread(void*) {
     LOG_WRITE(1, "        UpdateFolderTreeThread");
     try {
-        if (IFolderTree* tree = FolderTree())
-            tree->BackGroundUpdateInfoTree();
-        else
-            SetFolderErrorText(LoadMessageById(IDS_FOLDER_INFO_UNAVAILABLE));
+        CContentGroupCache::GetInstance().BackGroundUpdateInfoTree();
     } catch (...) {
         LOG_WRITE(4, "Failed UpdateFolderTreeThread:[%lu]", GetLastError());
     }
@@ -137,10 +105,7 @@ bool CThreadAgent::UploadRunning() const {
 }
 
 void CThreadAgent::StartFolderTreeThread() {
-    if (IFolderTree* tree = FolderTree())
-        tree->SetLoaded(0);
-    else
-        SetFolderErrorText(LoadMessageById(IDS_FOLDER_INFO_UNAVAILABLE));
+    CContentGroupCache::GetInstance().SetLoaded(0);
     m_pFolderTreeThread = fw::BeginWorkerThread(FolderTreeThread, this);
 }
 

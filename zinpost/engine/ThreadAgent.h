@@ -3,39 +3,11 @@
 // other code tells whether an upload run or an Office check is running and
 // waits for it. Nobody stops the threads from outside: the work reads the
 // cancel flags itself.
+#include "zinpost/engine/UploadWindow.h"
+
 #include "framework/Sync.h"
 
 #include <memory>
-#include <string>
-
-// The main window's side of an upload run.
-class IUploadWindow {
-public:
-    virtual ~IUploadWindow() = default;
-    // The whole run; called on the upload thread.
-    virtual void UploadFunction() = 0;
-    // 1 while file data is written and from the end of a run until the
-    // window is idle again.
-    virtual int TransferFlag() const = 0;
-};
-
-// The process's kept content-group listing (the folder selection dialog's).
-class IFolderTree {
-public:
-    virtual ~IFolderTree() = default;
-    virtual void SetLoaded(int loaded) = 0;
-    // Fetches the listing (or, when loaded, refreshes it in the background).
-    virtual int GetGroupInfoTree(std::string& error) = 0;
-    // The background refresh; called on the folder-refresh thread.
-    virtual int BackGroundUpdateInfoTree() = 0;
-};
-
-// How the agent reaches the folder tree object; null when there is none.
-using FolderTreeAccessor = IFolderTree* (*)();
-void SetFolderTreeAccessor(FolderTreeAccessor accessor);
-// Set when the folder tree object could not be had.
-std::string FolderErrorText();
-void SetFolderErrorText(const std::string& text);
 
 class CThreadAgent {
 public:
@@ -51,7 +23,8 @@ public:
 
     // Starts UploadThread for `window`; false when the thread did not start.
     bool StartUploadThread(IUploadWindow* window);
-    // Marks the kept listing as not loaded and starts FolderTreeThread.
+    // Marks the kept listing (CContentGroupCache) as not loaded and starts
+    // FolderTreeThread.
     void StartFolderTreeThread();
     // Starts UpdateFolderTreeThread (the folder dialog's background refresh).
     void StartUpdateFolderTreeThread();

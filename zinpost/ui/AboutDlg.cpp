@@ -1,5 +1,5 @@
 #include "zinpost/ui/AboutDlg.h"
 
-#include "zinpost/ui/resource.h"
+#include "zinpost/resource.h"
 
 CAboutDlg::CAboutDlg() : fw::Dialog(IDD_ABOUTBOX) {}

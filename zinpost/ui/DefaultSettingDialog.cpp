@@ -1,15 +1,17 @@
 #include "zinpost/ui/DefaultSettingDialog.h"
 
+#include "zinpost/engine/ContentGroupCache.h"
 #include "zinpost/engine/ControlCalendar.h"
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
+#include "zinpost/ui/MessageBoxes.h"
 #include "zinpost/ui/ControlEditBox.h"
 #include "zinpost/ui/DialogColors.h"
 #include "zinpost/ui/FolderSelectDialog.h"
 #include "zinpost/ui/PdfNotices.h"
 #include "zinpost/ui/ProxySettingDialog.h"
 #include "zinpost/ui/ServerSettingDialog.h"
-#include "zinpost/ui/resource.h"
+#include "zinpost/resource.h"
 
 #include "framework/Font.h"
 #include "framework/MessageBox.h"
@@ -30,9 +32,9 @@ constexpr int kMaxDays = CControlEditBox::kMaxDays;
 
 int RadioForMode(int mode) {
     switch (mode) {
-    case 1:
+    case kPeriodUntilDate:
         return IDC_PERIOD_DATE;
-    case 2:
+    case kPeriodDays:
         return IDC_PERIOD_DAYS;
     default:
         return IDC_PERIOD_UNLIMITED;
@@ -68,15 +70,15 @@ BOOL CDefaultSettingDialog::OnInitDialog() {
 
     m_bFileEncrypt = m_settings.FileEncrypt ? 1 : 0;
     m_nPeriodMode = m_settings.SelectFileDelete;
-    if (m_nPeriodMode < 0 || m_nPeriodMode > 2) {
+    if (m_nPeriodMode < kPeriodUnlimited || m_nPeriodMode > kPeriodDays) {
         LOG_WRITE(4, "SelectFileDelete out of range[%d]", m_nPeriodMode);
-        m_nPeriodMode = 0;
+        m_nPeriodMode = kPeriodUnlimited;
     }
     m_bDisplayResult = m_settings.DisplayResult ? 1 : 0;
     m_bConvertPDF = m_settings.ConvertPDF ? 1 : 0;
-    if (m_settings.ProxySelect < 0 || m_settings.ProxySelect > 2) {
+    if (m_settings.ProxySelect < kProxyNone || m_settings.ProxySelect > kProxyManual) {
         const auto lock = LockConnectionSettings();
-        m_settings.ProxySelect = 1;
+        m_settings.ProxySelect = kProxySystem;
     }
     m_strProxySummary = CProxySettingDialog::SummaryText(m_settings.ProxySelect);
     CheckDlgButton(Hwnd(), IDC_FILE_ENCRYPT, m_bFileEncrypt ? BST_CHECKED : BST_UNCHECKED);
@@ -119,9 +121,9 @@ BOOL CDefaultSettingDialog::OnInitDialog() {
 }
 
 void CDefaultSettingDialog::EnablePeriodControls() const {
-    EnableItem(IDC_DELETE_DATE, m_nPeriodMode == 1);
-    EnableItem(IDC_DELETE_DAYS, m_nPeriodMode == 2);
-    EnableItem(IDC_DELETE_DAYS_SPIN, m_nPeriodMode == 2);
+    EnableItem(IDC_DELETE_DATE, m_nPeriodMode == kPeriodUntilDate);
+    EnableItem(IDC_DELETE_DAYS, m_nPeriodMode == kPeriodDays);
+    EnableItem(IDC_DELETE_DAYS_SPIN, m_nPeriodMode == kPeriodDays);
 }
 
 void CDefaultSettingDialog::SetServerLabel(const std::string& label) {
@@ -136,12 +138,11 @@ void CDefaultSettingDialog::SetFolderTitle(const std::string& title) {
 
 int CDefaultSettingDialog::GetGroupInfo(std::string& error) {
     m_vGroups.clear();
-    CFolderSelectDialog* folders = CFolderSelectDialog::GetInstance();
-    if (!folders->FetchContentGroups(error)) return 0;
-    ContentGroupList parents, children;
-    folders->KeptGroups(parents, children);
-    m_vGroups = std::move(parents);
-    m_vGroups.insert(m_vGroups.end(), children.begin(), children.end());
+    CContentGroupCache& cache = CContentGroupCache::GetInstance();
+    if (!cache.FetchContentGroups(error)) return 0;
+    GroupListing kept = cache.Kept();
+    m_vGroups = std::move(kept.parents);
+    m_vGroups.insert(m_vGroups.end(), kept.children.begin(), kept.children.end());
     if (m_vGroups.empty()) ShowMessageById(IDS_NO_FOLDER_INFO);
     return 1;
 }
@@ -199,7 +200,7 @@ bool CDefaultSettingDialog::OnCommand(WORD id, WORD notifyCode, HWND control) {
     case IDC_PERIOD_UNLIMITED:
     case IDC_PERIOD_DATE:
     case IDC_PERIOD_DAYS:
-        if (notifyCode == BN_CLICKED) OnModeChange(id == IDC_PERIOD_DATE ? 1 : id == IDC_PERIOD_DAYS ? 2 : 0);
+        if (notifyCode == BN_CLICKED) OnModeChange(id == IDC_PERIOD_DATE ? kPeriodUntilDate : id == IDC_PERIOD_DAYS ? kPeriodDays : kPeriodUnlimited);
         return true;
     case IDC_UNLIMITED_LABEL:
     case IDC_DELETE_DAYS_LABEL:
@@ -307,7 +308,7 @@ void CDefaultSettingDialog::CatchingChangeCalendarDate() {
     // A date the calendar cannot hold counts as out of range.
     const long diff = picked ? static_cast<long>(CControlCalendar().DaysFromToday(*picked)) : -1;
     LOG_WRITE(1, "Calendar diff: %ld", diff);
-    if ((diff >= 0 && diff <= kMaxDays) || m_nPeriodMode != 1) return;
+    if ((diff >= 0 && diff <= kMaxDays) || m_nPeriodMode != kPeriodUntilDate) return;
     ShowRangePopup(IDC_DELETE_DATE, kDateOutOfRange);
     if (diff < 0)
         LOG_WRITE(1, "Calendar 0: %ld", diff);
@@ -318,7 +319,7 @@ void CDefaultSettingDialog::CatchingChangeCalendarDate() {
 void CDefaultSettingDialog::OnModeChange(int mode) {
     m_nPeriodMode = mode;
     EnablePeriodControls();
-    if (mode == 1) CatchingChangeCalendarDate();
+    if (mode == kPeriodUntilDate) CatchingChangeCalendarDate();
 }
 
 void CDefaultSettingDialog::OnDaysChange() {
@@ -420,7 +421,7 @@ void CDefaultSettingDialog::OnOK() {
     const std::optional<__time64_t> picked = PickerTime();
     if (picked) m_settings.FileDeleteDate = calendar.ChangeCTimeToString(*picked);
     const long long diff = picked ? calendar.DaysFromToday(*picked) : -1;
-    if (m_nPeriodMode == 1 && (diff < 0 || diff > kMaxDays)) ShowMessageById(IDS_PERIOD_INVALID);  // saved all the same
+    if (m_nPeriodMode == kPeriodUntilDate && (diff < 0 || diff > kMaxDays)) ShowMessageById(IDS_PERIOD_INVALID);  // saved all the same
 
     const CControlEditBox box(Hwnd());
     int days = box.m_nValue;

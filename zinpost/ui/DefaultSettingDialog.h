@@ -6,7 +6,7 @@
 // confirms the account by fetching the folder listing, and on OK checks the
 // period and saves everything; Cancel reloads the registry.
 #include "zinpost/engine/AppSettings.h"
-#include "zinpost/engine/ControlJSON.h"
+#include "zinpost/engine/ContentGroupReader.h"
 #include "zinpost/ui/PopupDialog.h"
 
 #include "framework/Dialog.h"
@@ -32,7 +32,7 @@ public:
     int m_bFileEncrypt = 0;
     int m_bDisplayResult = 0;
     int m_bConvertPDF = 0;
-    int m_nPeriodMode = 0;  // 0 unlimited, 1 until a date, 2 a number of days
+    int m_nPeriodMode = kPeriodUnlimited;  // a PeriodMode
     std::string m_strProxySummary;
     BYTE m_bServerConfirmed = 0;
     ContentGroupList m_vGroups;  // of the last confirmation

@@ -2,8 +2,9 @@
 
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
+#include "zinpost/ui/MessageBoxes.h"
 #include "zinpost/engine/OfficePDF.h"
-#include "zinpost/ui/resource.h"
+#include "zinpost/resource.h"
 
 namespace {
 const char kCheckFinished[] = "確認が完了しました。";

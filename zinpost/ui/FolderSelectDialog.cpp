@@ -1,10 +1,11 @@
 #include "zinpost/ui/FolderSelectDialog.h"
 
 #include "zinpost/engine/AppSettings.h"
-#include "zinpost/engine/CommServer.h"
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
-#include "zinpost/ui/resource.h"
+#include "zinpost/engine/ThreadAgent.h"
+#include "zinpost/resource.h"
+#include "zinpost/ui/MessageBoxes.h"
 
 #include "framework/Font.h"
 #include "framework/MessageBox.h"
@@ -17,7 +18,6 @@
 #include <iterator>
 #include <queue>
 #include <unordered_map>
-#include <unordered_set>
 
 namespace {
 
@@ -141,9 +141,6 @@ std::vector<size_t> PlacementOrder(const ContentGroupList& pending, ParentKey pa
     return order;
 }
 
-void LogChanges(const char* kind, const ContentGroupList& groups) {
-    for (const ContentGroup& g : groups) LOG_WRITE(2, "<%s> myID:%s, Name:%s", kind, g.Id.c_str(), g.Name.c_str());
-}
 
 }  // namespace
 
@@ -156,140 +153,40 @@ CFolderSelectDialog::CFolderSelectDialog() : fw::Dialog(IDD_FOLDER_SELECT) {}
 
 // --- The kept listing ---
 
-void CFolderSelectDialog::SetLoaded(int loaded) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_loaded = loaded;
-}
-
-int CFolderSelectDialog::Loaded() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_loaded;
-}
-
-void CFolderSelectDialog::KeptGroups(ContentGroupList& parents, ContentGroupList& children) const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    parents = m_vstParentGroup;
-    children = m_vstChildGroup;
-}
-
 int CFolderSelectDialog::GetGroupInfoTree(std::string& error) {
-    if (Loaded() == 1) {
-        if (CThreadAgent* agent = CThreadAgent::GetInstance()) agent->StartUpdateFolderTreeThread();
-        return 1;
-    }
-    LOG_WRITE(1, "GetGroupInfoTree Start");
-    return FetchContentGroups(error);
+    return CContentGroupCache::GetInstance().GetGroupInfoTree(error);
 }
 
-int CFolderSelectDialog::FetchContentGroups(std::string& error) {
-    Listing fresh;
-    const int result = CCommServer().GetManageContentGroups(&error, &fresh.parents, &fresh.children);
-    if (result == 1) {
-        StoreListing(std::move(fresh));
-    } else {
-        // The kept lists hold what the failed listing gave (nothing, or the
-        // groups below a missing top level), unless a tree still shows them.
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_shownTree) {
-            m_vstParentGroup = std::move(fresh.parents);
-            m_vstChildGroup = std::move(fresh.children);
-        }
-    }
-    return result;
-}
-
-int CFolderSelectDialog::BackGroundUpdateInfoTree() {
-    std::string error = LoadMessageById(IDS_SERVER_MESSAGE_UNREADABLE);
-    Listing fresh;
-    if (!CCommServer().GetManageContentGroups(&error, &fresh.parents, &fresh.children)) {
-        LOG_WRITE(1, "BackGroundUpdateInfoTree failed[%s]", error.c_str());
-        SetLoaded(0);  // the next opening loads again
-        return 0;
-    }
-    StoreListing(std::move(fresh));
-    return 1;
-}
-
-void CFolderSelectDialog::StoreListing(Listing listing) {
-    for (HWND failed = nullptr;;) {
-        HWND shown = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            shown = m_shownTree;
-            if (!shown || shown == failed) {
-                m_vstParentGroup = std::move(listing.parents);
-                m_vstChildGroup = std::move(listing.children);
-                return;
-            }
-        }
-        if (GetWindowThreadProcessId(shown, nullptr) == GetCurrentThreadId()) {
-            ApplyListing(listing);
-            return;
-        }
-        // The tree is changed on its own thread only. A window gone meanwhile
-        // answers nothing: the listing is kept without it.
-        if (SendMessageW(shown, WM_APPLY_LISTING, 0, reinterpret_cast<LPARAM>(&listing))) return;
-        failed = shown;
-    }
-}
-
-void CFolderSelectDialog::ApplyListing(Listing& listing) {
-    GroupChanges changes;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (CompUpdateContentGroups(listing.parents, listing.children)) return;
-        LOG_WRITE(2, "CompUpdateContentGroups: FALSE");
-        GetDefContentGroup(changes, listing.parents, m_vstParentGroup);
-        GetDefContentGroup(changes, listing.children, m_vstChildGroup);
-    }
-    LogChanges("AddContent", changes.added);
-    LogChanges("DeleteContent", changes.deleted);
-    LogChanges("RewriteContent", changes.rewritten);
-    if (UpdateCtrlTree(m_tree, changes) != 1) return;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_vstParentGroup = std::move(listing.parents);
-    m_vstChildGroup = std::move(listing.children);
-}
-
-namespace {
-struct GroupHash {
-    size_t operator()(const ContentGroup& g) const {
-        const std::hash<std::string> h;
-        return ((h(g.ParentId) * 31 + h(g.Id)) * 31 + h(g.Name)) * 31 + h(g.Type);
-    }
-};
-}  // namespace
+int CFolderSelectDialog::BackGroundUpdateInfoTree() { return CContentGroupCache::GetInstance().BackGroundUpdateInfoTree(); }
 
 bool CFolderSelectDialog::CompUpdateContentGroups(const ContentGroupList& newParents,
                                                   const ContentGroupList& newChildren) const {
-    if (newParents.size() != m_vstParentGroup.size() || newChildren.size() != m_vstChildGroup.size()) return false;
-    const auto allKept = [](const ContentGroupList& fresh, const ContentGroupList& kept) {
-        const std::unordered_set<ContentGroup, GroupHash> known(kept.begin(), kept.end());
-        for (const ContentGroup& g : fresh)
-            if (!known.count(g)) return false;
-        return true;
-    };
-    return allKept(newChildren, m_vstChildGroup) && allKept(newParents, m_vstParentGroup);
+    return CContentGroupCache::GetInstance().CompUpdateContentGroups(newParents, newChildren);
 }
 
 void CFolderSelectDialog::GetDefContentGroup(GroupChanges& out, const ContentGroupList& base,
                                              const ContentGroupList& comp) {
-    LOG_WRITE(2, "GetDef:base[%d], comp[%d]", static_cast<int>(base.size()), static_cast<int>(comp.size()));
-    // Each record of `comp` meets the first record of `base` with its id.
-    std::unordered_map<std::string, size_t> firstById;
-    for (size_t i = 0; i < base.size(); ++i) firstById.emplace(base[i].Id, i);
-    std::vector<bool> matched(base.size(), false);
-    for (const ContentGroup& c : comp) {
-        const auto found = firstById.find(c.Id);
-        if (found == firstById.end()) {
-            out.deleted.push_back(c);
-            continue;
-        }
-        if (base[found->second] != c) out.rewritten.push_back(base[found->second]);
-        matched[found->second] = true;
+    CContentGroupCache::GetDefContentGroup(out, base, comp);
+}
+
+bool CFolderSelectDialog::ShowListing(GroupListing& fresh) {
+    HWND shown = m_shown.load();
+    if (!shown) return false;
+    if (GetWindowThreadProcessId(shown, nullptr) == GetCurrentThreadId()) {
+        ApplyListing(fresh);
+        return true;
     }
-    for (size_t i = 0; i < base.size(); ++i)
-        if (!matched[i]) out.added.push_back(base[i]);
+    // The tree is changed on its own thread only; a window gone meanwhile
+    // answers nothing.
+    return SendMessageW(shown, WM_APPLY_LISTING, 0, reinterpret_cast<LPARAM>(&fresh)) != 0;
+}
+
+void CFolderSelectDialog::ApplyListing(GroupListing& fresh) {
+    CContentGroupCache& cache = CContentGroupCache::GetInstance();
+    GroupChanges changes;
+    if (!cache.Differences(fresh, changes)) return;
+    if (UpdateCtrlTree(m_tree, changes) != 1) return;
+    cache.Keep(std::move(fresh));
 }
 
 // --- The tree ---
@@ -377,8 +274,9 @@ private:
 }  // namespace
 
 int CFolderSelectDialog::setGROUPtoTreeCtrl(HWND tree) {
-    ContentGroupList parents, children;
-    KeptGroups(parents, children);
+    const GroupListing kept = CContentGroupCache::GetInstance().Kept();
+    const ContentGroupList& parents = kept.parents;
+    const ContentGroupList& children = kept.children;
     TreeView_DeleteAllItems(tree);
     m_hChosenItem = m_hCollapsedSelection = nullptr;
     if (parents.empty()) {
@@ -573,13 +471,12 @@ BOOL CFolderSelectDialog::OnInitDialog() {
         EndDialog(0);
         return TRUE;
     }
-    SetLoaded(1);
-    {
-        // Marked as shown before the tree reads the kept lists: a listing
-        // stored from now on waits for this thread and patches the tree.
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_shownTree = Hwnd();
-    }
+    CContentGroupCache& cache = CContentGroupCache::GetInstance();
+    cache.SetLoaded(1);
+    // The view before the tree reads the kept lists: a listing kept from now
+    // on waits for this thread and patches the tree.
+    m_shown = Hwnd();
+    cache.SetView(this);
     setGROUPtoTreeCtrl(m_tree);
     SetWindowTextW(m_btnExpand, m_bCollapsed ? L"全て展開" : L"折りたたむ");
     return TRUE;
@@ -601,15 +498,14 @@ bool CFolderSelectDialog::OnCommand(WORD id, WORD notifyCode, HWND control) {
 INT_PTR CFolderSelectDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
     switch (message) {
     case WM_APPLY_LISTING:
-        ApplyListing(*reinterpret_cast<Listing*>(lParam));
+        ApplyListing(*reinterpret_cast<GroupListing*>(lParam));
         SetMessageResult(TRUE);
         handled = true;
         return TRUE;
-    case WM_DESTROY: {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_shownTree = nullptr;
+    case WM_DESTROY:
+        CContentGroupCache::GetInstance().SetView(nullptr);
+        m_shown = nullptr;
         break;
-    }
     default:
         break;
     }

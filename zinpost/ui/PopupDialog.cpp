@@ -1,7 +1,7 @@
 #include "zinpost/ui/PopupDialog.h"
 
 #include "zinpost/engine/Log.h"
-#include "zinpost/ui/resource.h"
+#include "zinpost/resource.h"
 
 #include "framework/Font.h"
 #include "framework/Text.h"

@@ -2,7 +2,8 @@
 
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
-#include "zinpost/ui/resource.h"
+#include "zinpost/ui/MessageBoxes.h"
+#include "zinpost/resource.h"
 
 #include "framework/Font.h"
 
@@ -38,11 +39,11 @@ CProxySettingDialog::CProxySettingDialog(CAppSettings& settings)
 
 std::string CProxySettingDialog::SummaryText(int mode) {
     switch (mode) {
-    case 0:
+    case kProxyNone:
         return "プロキシを使用しない";
-    case 1:
+    case kProxySystem:
         return "システムのプロキシを使用する";
-    case 2:
+    case kProxyManual:
         return "手動で設定したプロキシを使用する";
     default:
         return "プロキシ設定に失敗しています";
@@ -69,8 +70,8 @@ BOOL CProxySettingDialog::OnInitDialog() {
     SetItemTextAnsi(IDC_PROXY_EXCEPTIONS, m_strExceptions);
     // A stored mode outside the three checks none of the buttons.
     CheckRadioButton(Hwnd(), IDC_PROXY_NONE, IDC_PROXY_MANUAL,
-                     m_nMode >= 0 && m_nMode <= 2 ? IDC_PROXY_NONE + m_nMode : 0);
-    SetEditsReadOnly(m_nMode < 2);
+                     m_nMode >= kProxyNone && m_nMode <= kProxyManual ? IDC_PROXY_NONE + m_nMode : 0);
+    SetEditsReadOnly(m_nMode != kProxyManual);
 
     m_boldFont = fw::MakeBold(Hwnd(), {m_stcHeader});
     return TRUE;
@@ -93,7 +94,7 @@ bool CProxySettingDialog::OnCommand(WORD id, WORD notifyCode, HWND control) {
 
 void CProxySettingDialog::SelectMode(int mode) {
     m_nMode = mode;
-    SetEditsReadOnly(mode < 2);
+    SetEditsReadOnly(mode != kProxyManual);
 }
 
 void CProxySettingDialog::SetEditsReadOnly(bool readOnly) const {
@@ -131,7 +132,7 @@ void CProxySettingDialog::OnOK() {
     m_strExceptions = ItemTextAnsi(IDC_PROXY_EXCEPTIONS);
     m_strSummary = SummaryText(m_nMode);
 
-    if (m_nMode == 2) {
+    if (m_nMode == kProxyManual) {
         HWND focus = nullptr;
         if (const UINT message = CheckMyProxySetting(focus)) {
             ShowMessageById(message);

@@ -23,7 +23,7 @@ public:
     std::string m_strAddress;
     std::string m_strPort;
     std::string m_strExceptions;
-    int m_nMode = 1;  // 0 none, 1 system, 2 manual
+    int m_nMode = kProxySystem;  // a ProxyMode
     std::string m_strSummary;
 
 protected:

@@ -4,8 +4,9 @@
 
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
+#include "zinpost/ui/MessageBoxes.h"
 #include "zinpost/ui/DialogColors.h"
-#include "zinpost/ui/resource.h"
+#include "zinpost/resource.h"
 
 #include "framework/Font.h"
 

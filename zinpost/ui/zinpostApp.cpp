@@ -1,9 +1,10 @@
 #include "zinpost/ui/zinpostApp.h"
 
+#include "common/SettingsNames.h"
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
-#include "zinpost/ui/FolderSelectDialog.h"
-#include "zinpost/ui/resource.h"
+#include "zinpost/resource.h"
+#include "zinpost/ui/MessageBoxes.h"
 #include "zinpost/ui/zinpostDlg.h"
 
 #include "framework/MessageBox.h"
@@ -48,8 +49,8 @@ void RestrictLibrarySearch() {
 
 CzinpostApp::CzinpostApp() : m_settings(&m_profile) {
     SetAppSettings(&m_settings);
-    // The folder-tree threads fill the folder selection dialog's kept listing.
-    SetFolderTreeAccessor([]() -> IFolderTree* { return CFolderSelectDialog::GetInstance(); });
+    // The engine's failures reach the user as the program's message boxes.
+    InstallMessageBoxReporter();
 }
 
 int CzinpostApp::InitInstance() {
@@ -67,7 +68,7 @@ int CzinpostApp::InitInstance() {
         return 0;
     }
 
-    m_profile.SetRegistryKey("KORVANTA");
+    m_profile.SetRegistryKey(settings_names::kRegistryKey);
 
     auto dlg = std::make_unique<CzinpostDlg>(&m_settings);
     LOG_WRITE(1, "zinpost instant ----");

@@ -1,12 +1,14 @@
 #include "zinpost/ui/zinpostDlg.h"
 
+#include "common/SettingsNames.h"
 #include "zinpost/engine/CommServer.h"
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
+#include "zinpost/ui/MessageBoxes.h"
 #include "zinpost/ui/AboutDlg.h"
 #include "zinpost/ui/DefaultSettingDialog.h"
 #include "zinpost/ui/FolderSelectDialog.h"
-#include "zinpost/ui/resource.h"
+#include "zinpost/resource.h"
 #include "zinpost/ui/zinpostApp.h"
 
 #include "framework/Font.h"
@@ -24,7 +26,7 @@ CzinpostDlg::CzinpostDlg(CAppSettings* settings)
     // Without TopMostWindow the window leaves the template's topmost band:
     // made so at once, a band change of the made window costs Wine a
     // round trip to the X server. The initialisation checks it all the same.
-    if (TheApp().m_profile.GetInt(kSettingsSection, kTopMostWindowEntry, 0) == 0)
+    if (TheApp().m_profile.GetInt(settings_names::kSection, settings_names::kTopMostWindow, 0) == 0)
         RemoveExStyleAtCreation(WS_EX_TOPMOST);
 }
 
@@ -72,7 +74,7 @@ BOOL CzinpostDlg::OnInitDialog() {
     else
         PostMessageW(Hwnd(), WM_COMMAND, MAKEWPARAM(IDC_SETTING_BUTTON, BN_CLICKED), 0);
 
-    if (TheApp().m_profile.GetInt(kSettingsSection, kTopMostWindowEntry, 0) == 0 &&
+    if (TheApp().m_profile.GetInt(settings_names::kSection, settings_names::kTopMostWindow, 0) == 0 &&
         (GetWindowLongW(Hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST))
         SetWindowPos(Hwnd(), HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 
@@ -207,7 +209,7 @@ void CzinpostDlg::ToggleTopMost() {
     const bool topmost = GetWindowLongW(Hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST;
     SetWindowPos(Hwnd(), topmost ? HWND_NOTOPMOST : HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     const bool now = GetWindowLongW(Hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST;
-    TheApp().m_profile.WriteInt(kSettingsSection, kTopMostWindowEntry, now ? 1 : 0);
+    TheApp().m_profile.WriteInt(settings_names::kSection, settings_names::kTopMostWindow, now ? 1 : 0);
 }
 
 void CzinpostDlg::ShowAbout() {

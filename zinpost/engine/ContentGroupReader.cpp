@@ -1,10 +1,10 @@
-#include "zinpost/engine/ControlJSON.h"
+#include "zinpost/engine/ContentGroupReader.h"
 
 #include "zinpost/engine/Json.h"
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
 #include "zinpost/engine/TessalyWebAPI.h"
-#include "zinpost/ui/resource.h"
+#include "zinpost/resource.h"
 
 #include <cstdlib>
 

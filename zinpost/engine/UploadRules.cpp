@@ -1,8 +1,8 @@
-#include "zinpost/engine/UploadRun.h"
+#include "zinpost/engine/UploadRules.h"
 
 #include "zinpost/engine/ControlCalendar.h"
 #include "zinpost/engine/Log.h"
-#include "zinpost/ui/resource.h"
+#include "zinpost/resource.h"
 
 #include "framework/FilePath.h"
 #include "framework/Text.h"
@@ -66,10 +66,10 @@ UINT CheckUploadSettings(CAppSettings& s) {
     if (s.Folder == 0 && s.FolderName.empty()) return IDS_NO_UPLOAD_TARGET;
     if (s.Server.empty() || s.User.empty() || s.Password.empty()) return IDS_CONNECTION_NOT_SET;
     switch (s.SelectFileDelete) {
-    case 0:
+    case kPeriodUnlimited:
         s.DeleteDays = -1;
         break;
-    case 1: {
+    case kPeriodUntilDate: {
         // An invalid stored date is refused like a date out of range.
         const std::optional<long long> days = CControlCalendar().DaysFromToday(s.FileDeleteDate);
         LOG_WRITE(1, "DeleteDays[%lld] date[%s]", days ? *days : -9999LL, s.FileDeleteDate.c_str());
@@ -77,7 +77,7 @@ UINT CheckUploadSettings(CAppSettings& s) {
         s.DeleteDays = static_cast<int>(*days);
         break;
     }
-    case 2:
+    case kPeriodDays:
         s.DeleteDays = s.FileDelete;
         break;
     default:

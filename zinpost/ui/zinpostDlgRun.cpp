@@ -6,9 +6,10 @@
 #include "zinpost/engine/CommServer.h"
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
+#include "zinpost/ui/MessageBoxes.h"
 #include "zinpost/engine/OfficePDF.h"
-#include "zinpost/engine/UploadRun.h"
-#include "zinpost/ui/resource.h"
+#include "zinpost/engine/UploadRules.h"
+#include "zinpost/resource.h"
 
 #include "framework/Exceptions.h"
 #include "framework/FilePath.h"

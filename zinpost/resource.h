@@ -1,4 +1,5 @@
-// Resource identifiers of zinpost.
+// Resource identifiers of zinpost: its windows, strings and commands. The
+// engine and the windows both name them.
 #pragma once
 
 // Version resource
