@@ -23,11 +23,9 @@ fw::UniqueGdiObject CreateSection(UINT width, UINT height, void** bits) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    HDC screen = GetDC(nullptr);
+    const fw::WindowDc screen(nullptr);
     if (!screen) return fw::UniqueGdiObject();
-    fw::UniqueGdiObject section(CreateDIBSection(screen, &info, DIB_RGB_COLORS, bits, nullptr, 0));
-    ReleaseDC(nullptr, screen);
-    return section;
+    return fw::UniqueGdiObject(CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, bits, nullptr, 0));
 }
 
 }  // namespace

@@ -67,7 +67,11 @@ unsigned __stdcall ThreadEntry(void* raw) {
             g_workerEnded.notify_all();
         }
     } running;
-    return start->function(start->param);
+    try {
+        return start->function(start->param);
+    } catch (...) {
+        return kWorkerEndedByException;
+    }
 }
 }  // namespace
 

@@ -58,6 +58,9 @@ struct WorkerThread {
     DWORD id = 0;
 };
 using ThreadFunction = unsigned (*)(void* param);
+// A worker's exit code when its function let an exception out: the thread
+// ends normally instead of taking the process with it.
+constexpr unsigned kWorkerEndedByException = 0xE0000F00u;
 
 // Starts `function(param)` at once with the default stack; null on failure.
 std::shared_ptr<WorkerThread> BeginWorkerThread(ThreadFunction function, void* param,

@@ -5,6 +5,7 @@
 #include <wincrypt.h>
 #include <wininet.h>
 #include <commctrl.h>
+#include <shellapi.h>
 #include <utility>
 
 namespace fw {
@@ -61,6 +62,8 @@ inline void DeleteGdi(HGDIOBJ h) { ::DeleteObject(h); }
 inline void DestroyIconHandle(HICON h) { ::DestroyIcon(h); }
 inline void DeleteDc(HDC h) { ::DeleteDC(h); }
 inline void DestroyImageList(HIMAGELIST h) { ::ImageList_Destroy(h); }
+inline void DestroyMenuHandle(HMENU h) { ::DestroyMenu(h); }
+inline void FinishDrop(HDROP h) { ::DragFinish(h); }
 
 struct File {
     using pointer = HANDLE;
@@ -82,5 +85,25 @@ using UniqueGdiObject = UniqueHandle<traits::Simple<HGDIOBJ, nullptr, traits::De
 using UniqueHIcon = UniqueHandle<traits::Simple<HICON, nullptr, traits::DestroyIconHandle>>;
 using UniqueHdc = UniqueHandle<traits::Simple<HDC, nullptr, traits::DeleteDc>>;
 using UniqueImageList = UniqueHandle<traits::Simple<HIMAGELIST, nullptr, traits::DestroyImageList>>;
+using UniqueHMenu = UniqueHandle<traits::Simple<HMENU, nullptr, traits::DestroyMenuHandle>>;
+using UniqueHDrop = UniqueHandle<traits::Simple<HDROP, nullptr, traits::FinishDrop>>;
+
+// The device context of a window (null: the screen) for the lifetime of the
+// object; empty when the system gives none.
+class WindowDc {
+public:
+    explicit WindowDc(HWND window) : m_window(window), m_dc(GetDC(window)) {}
+    ~WindowDc() {
+        if (m_dc) ReleaseDC(m_window, m_dc);
+    }
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+    HDC get() const { return m_dc; }
+    explicit operator bool() const { return m_dc != nullptr; }
+
+private:
+    HWND m_window;
+    HDC m_dc;
+};
 
 }  // namespace fw

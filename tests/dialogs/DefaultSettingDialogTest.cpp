@@ -9,7 +9,7 @@
 #include "zinpost/engine/ControlCalendar.h"
 
 #include "tests/dialogs/ModalRun.h"
-#include "tests/engine/StandinFixture.h"
+#include "tests/support/StandinFixture.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/WindowDriver.h"
 

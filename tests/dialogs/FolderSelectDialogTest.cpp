@@ -7,7 +7,7 @@
 #include "zinpost/resource.h"
 
 #include "tests/dialogs/ModalRun.h"
-#include "tests/engine/StandinFixture.h"
+#include "tests/support/StandinFixture.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/WindowDriver.h"
 
@@ -73,7 +73,10 @@ protected:
         TakeMessageBoxes();
         CContentGroupCache::GetInstance().SetLoaded(0);  // every test starts with a first opening
     }
-    void TearDown() override { WaitForRefresh(); }
+    void TearDown() override {
+        server().Release("*");  // a refresh held by a test that failed goes on
+        WaitForRefresh();
+    }
 
     // The last background refresh has ended.
     static void WaitForRefresh() {
@@ -219,13 +222,15 @@ TEST_F(FolderSelectDialogTest, ReopeningShowsTheKeptTreeThenPatchesIt) {
     // below the other, listed child first).
     SetGroups(Groups({Group(1, "null", "top"), Group(2, "\"1\"", "new title"), Group(5, "\"4\"", "grandchild"),
                       Group(4, "\"1\"", "added")}));
-    server().Script("manageContentGroups.json", R"([{"pass": true, "delay_ms": 1500}])");
+    server().Script("manageContentGroups.json", R"([{"hold": "refresh"}])");
     ModalRun run(*dialog);
     HWND tree = Tree(run);
-    // The kept tree at once...
+    // The kept tree at once, while the refresh waits for the server...
+    ASSERT_TRUE(server().WaitAtGate("refresh"));
     EXPECT_EQ(TreeLines(tree), "top#1\n  gone#3\n  old title#2\n");
     HTREEITEM item = FindByText(tree, L"old title");
     ASSERT_TRUE(item);
+    server().Release("refresh");
     // ...then the changes in place: the same item with its new text.
     ASSERT_TRUE(WaitFor([&] { return ItemText(tree, item) == L"new title"; }, 30000));
     ASSERT_TRUE(WaitFor([&] { return TreeLines(tree) == "top#1\n  added#4\n    grandchild#5\n  new title#2\n"; }, 10000))
@@ -246,12 +251,15 @@ TEST_F(FolderSelectDialogTest, ARefreshFindingTheDialogGoneKeepsTheListingOnly) 
     SetGroups(Groups({Group(1, "null", "top"), Group(2, "\"1\"", "later")}));
     for (int round = 0; round < 3; ++round) {
         // Closed while its refresh waits for the server's answer.
-        server().Script("manageContentGroups.json", R"([{"pass": true, "delay_ms": 700}])");
+        const std::string gate = "refresh" + std::to_string(round);  // an opened gate stays open
+        server().Script("manageContentGroups.json", R"([{"hold": ")" + gate + R"("}])");
         {
             ModalRun run(*dialog);
+            ASSERT_TRUE(server().WaitAtGate(gate));
             run.Click(IDCANCEL);
             ASSERT_EQ(run.Wait(), IDCANCEL);
         }
+        server().Release(gate);
         WaitForRefresh();
     }
     const ContentGroupList children = CContentGroupCache::GetInstance().Kept().children;

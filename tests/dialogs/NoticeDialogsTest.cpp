@@ -72,7 +72,12 @@ int NoticeChild(const std::vector<std::wstring>& args) {
     RegCloseKey(key);
     TempDir dir;
     const std::wstring converterSettings = dir.File(L"quillmorph.ini");
-    WriteFileBytes(converterSettings, allInstalled ? "Word=14.0.7015.1000\nExcel=15.0.4420.1017\nPowerPoint=16.0.1\n" : "");
+    // The checks wait until the user has looked at the wait dialog.
+    const std::string holdEvent = "QuillmorphCheckHold-" + std::to_string(GetCurrentProcessId());
+    const fw::UniqueKernelHandle hold(CreateEventA(nullptr, TRUE, FALSE, holdEvent.c_str()));
+    WriteFileBytes(converterSettings,
+                   "CheckHoldEvent=" + holdEvent + "\n" +
+                       (allInstalled ? "Word=14.0.7015.1000\nExcel=15.0.4420.1017\nPowerPoint=16.0.1\n" : ""));
     SetEnvironmentVariableW(L"QUILLMORPH_TEST_SETTINGS", converterSettings.c_str());
     const PathFront converter(UnixPathForWindows(EnvironmentVariable("ZINPOST_BINARY_DIR") + "/tests/pdf/quillmorph"));
     if (!CThreadAgent::GetInstance()) return 91;
@@ -89,12 +94,15 @@ int NoticeChild(const std::vector<std::wstring>& args) {
                 if (!GetDlgItem(hwnd, IDC_NOTICE_DETAIL)) {
                     if (waitSeen) continue;
                     waitSeen = true;
-                    // While the check runs the dialog answers and repaints.
+                    // While the check runs (held until this is done) the
+                    // dialog answers and repaints.
                     DWORD_PTR ignored = 0;
                     findings["wait.responsive"] =
                         SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &ignored) ? "1" : "0";
                     InvalidateRect(hwnd, nullptr, TRUE);
-                    findings["wait.repainted"] = WaitFor([&] { return !GetUpdateRect(hwnd, nullptr, FALSE) || !IsWindow(hwnd); }, 1000) ? "1" : "0";
+                    const bool repainted = WaitFor([&] { return !GetUpdateRect(hwnd, nullptr, FALSE); }, 5000);
+                    findings["wait.repainted"] = repainted && IsWindowVisible(hwnd) ? "1" : "0";
+                    SetEvent(hold.get());
                     continue;
                 }
                 if (!ControlVisible(hwnd, IDOK)) continue;

@@ -1,15 +1,17 @@
 // The main window in this process: its layouts, and the drop handler fed
 // real drop handles.
+#include "common/Version.h"
 #include "zinpost/ui/zinpostApp.h"
 #include "common/SettingsNames.h"
 #include "zinpost/ui/zinpostDlg.h"
 #include "zinpost/resource.h"
 
-#include "tests/support/MessageBoxRecorder.h"
-#include "tests/support/RegistrySandbox.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/WindowDriver.h"
+#include "zinpost/engine/TessalyWebAPI.h"
 
+#include "tests/support/MessageBoxRecorder.h"
+#include "tests/support/StandinFixture.h"
+
+#include "framework/Profile.h"
 #include "framework/Text.h"
 
 #include <commctrl.h>
@@ -42,29 +44,26 @@ HDROP MakeDrop(const std::vector<std::wstring>& paths) {
 }
 
 // The main window runs modally on a thread of its own, as on the program's
-// user-interface thread; the test drives it from outside.
-class MainWindowTest : public ::testing::Test {
+// user-interface thread; the test drives it from outside. It opens
+// unconfigured, and the settings a run needs are then set in memory, with a
+// server that refuses connections; the stand-in server holds runs that a
+// test needs in progress.
+class MainWindowTest : public StandinSuiteTest {
 protected:
     void SetUp() override {
+        StandinSuiteTest::SetUp();
         TakeMessageBoxes();
         CAppSettings& s = TheApp().m_settings;
         s = CAppSettings(&TheApp().m_profile);  // nothing stored: the window opens unconfigured
-        window = std::make_unique<CzinpostDlg>(&s);
-        ui = std::thread([this] {
-            window->DoModal(nullptr);
-            uiDone = true;
-        });
-        ASSERT_TRUE(WaitFor([this] { return window->Hwnd() && IsWindowVisible(window->Hwnd()); }, 30000));
+        Open(L"\"" + fw::ProgramPath() + L"\"");
         // Unconfigured, the window opens the default settings by itself; the
         // tests go on once it has been cancelled.
         HWND settingsDialog = WaitForWindow(L"Tessaly センドレット：デフォルト設定変更", GetCurrentProcessId(), 30000);
-        settingsDialogOpened = settingsDialog != nullptr;
-        ASSERT_TRUE(settingsDialogOpened);
+        ASSERT_TRUE(settingsDialog);
         EXPECT_EQ(GetWindow(settingsDialog, GW_OWNER), window->Hwnd());  // in front of the topmost window
         PostMessageW(settingsDialog, WM_COMMAND, IDCANCEL, 0);
         ASSERT_TRUE(WaitFor([&] { return !IsWindow(settingsDialog); }, 30000));
         ASSERT_TRUE(IsWindowEnabled(window->Hwnd()));
-        // The settings a run needs; the server refuses connections.
         s.Server = "http://127.0.0.1:1/api/";
         s.User = "u";
         s.Password = "p";
@@ -74,7 +73,22 @@ protected:
         s.DisplayResult = 0;
     }
     void TearDown() override {
-        WaitFor([this] { return window->m_bBusy == 0; }, 120000);
+        server().Release("*");  // a run held by a test that failed goes on
+        if (window) Close();
+    }
+
+    // Opens the main window with `commandLine` as the program's.
+    void Open(const std::wstring& commandLine) {
+        window = std::make_unique<CzinpostDlg>(&TheApp().m_settings, commandLine);
+        uiDone = false;
+        ui = std::thread([this] {
+            window->DoModal(nullptr);
+            uiDone = true;
+        });
+        ASSERT_TRUE(WaitFor([this] { return window->Hwnd() && IsWindowVisible(window->Hwnd()); }, 30000));
+    }
+    void Close() {
+        WaitFor([this] { return !window->Busy(); }, 120000);
         for (int attempt = 0; attempt < 5 && !uiDone; ++attempt) {
             CloseOpenMenu();
             PostMessageW(window->Hwnd(), WM_COMMAND, IDOK, 0);
@@ -88,6 +102,30 @@ protected:
         }
         ui.join();
         window.reset();
+    }
+
+    // A run of one file in progress: the stand-in server holds its login
+    // until EndHeldRun.
+    void StartHeldRun() {
+        UseServer(server(), TheApp().m_settings);
+        server().Script(CTessalyWebAPI::kLoginEndpoint, R"([{"hold": "login"}])");
+        Drop(MakeFiles(1, L"held"));
+        ASSERT_TRUE(server().WaitAtGate("login"));
+        ASSERT_TRUE(window->Busy());
+    }
+    void EndHeldRun() {
+        server().Release("login");
+        ASSERT_TRUE(WaitFor([this] { return !window->Busy(); }, 60000));
+    }
+
+    // Once a message posted now has been handled, every message posted
+    // before it has been (a sent one would overtake them).
+    void WaitForPostedMessages() {
+        HWND progress = GetDlgItem(window->Hwnd(), IDC_UPLOAD_PROGRESS);
+        const LRESULT position = SendMessageW(progress, PBM_GETPOS, 0, 0);
+        PostMessageW(progress, PBM_SETPOS, 42, 0);
+        ASSERT_TRUE(WaitFor([&] { return SendMessageW(progress, PBM_GETPOS, 0, 0) == 42; }, 10000));
+        SendMessageW(progress, PBM_SETPOS, position, 0);
     }
 
     // Escape ends a popup menu's own message loop; posted until it has.
@@ -106,10 +144,10 @@ protected:
     void Drop(const std::vector<std::wstring>& paths) {
         SendMessageW(window->Hwnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(paths)), 0);
     }
-    std::vector<std::wstring> MakeFiles(int count) {
+    std::vector<std::wstring> MakeFiles(int count, const std::wstring& stem = L"file") {
         std::vector<std::wstring> paths;
         for (int i = 0; i < count; ++i) {
-            paths.push_back(dir.File(L"file" + std::to_wstring(i) + L".txt"));
+            paths.push_back(dir.File(stem + std::to_wstring(i) + L".txt"));
             WriteFileBytes(paths.back(), "x");
         }
         return paths;
@@ -120,7 +158,6 @@ protected:
     std::unique_ptr<CzinpostDlg> window;
     std::thread ui;
     std::atomic<bool> uiDone{false};
-    bool settingsDialogOpened = false;
 };
 
 TEST_F(MainWindowTest, StartsIdleAndUnconfigured) {
@@ -135,18 +172,17 @@ TEST_F(MainWindowTest, StartsIdleAndUnconfigured) {
     // Without TopMostWindow the window leaves the topmost band.
     EXPECT_FALSE(GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_TOPMOST);
     EXPECT_TRUE(GetWindowLongW(hwnd, GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
-    EXPECT_EQ(window->m_bCommandLine, 0);
-    EXPECT_TRUE(settingsDialogOpened);
+    EXPECT_FALSE(window->StartedWithFiles());
 }
 
 TEST_F(MainWindowTest, HundredFilesStartARun) {
     const auto files = MakeFiles(100);
     Drop(files);
-    EXPECT_EQ(window->m_nFileCount, 100);
-    ASSERT_TRUE(WaitFor([this] { return window->m_bBusy == 0; }, 120000));
-    ASSERT_EQ(window->m_FileList.size(), 100u);
+    EXPECT_EQ(window->FileCount(), 100);
+    ASSERT_TRUE(WaitFor([this] { return !window->Busy(); }, 120000));
+    ASSERT_EQ(window->FileList().size(), 100u);
     // Every file failed to log in against the refusing server, in order.
-    auto entry = window->m_FileList.begin();
+    auto entry = window->FileList().begin();
     for (const auto& file : files) {
         EXPECT_EQ(entry->Succeeded, 0);
         EXPECT_EQ(entry->Path.rfind(file + L" (ログインできませんでした。\n", 0), 0u) << fw::WideToUtf8(entry->Path);
@@ -170,8 +206,8 @@ TEST_F(MainWindowTest, MoreThanAHundredItemsAreRefused) {
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].text, L"一度にアップロードできるファイル数は100ファイルまでです。");
         EXPECT_EQ(boxes[0].type, static_cast<UINT>(MB_OK | MB_ICONSTOP));
-        EXPECT_EQ(window->m_bBusy, 0);
-        EXPECT_TRUE(window->m_FileList.empty());
+        EXPECT_FALSE(window->Busy());
+        EXPECT_TRUE(window->FileList().empty());
     }
 }
 
@@ -179,23 +215,34 @@ TEST_F(MainWindowTest, MoreThanAHundredItemsAreRefused) {
 // drops: a later drop uploads exactly what was dropped, and its run leaves
 // the window open.
 TEST_F(MainWindowTest, AfterARefusedStartWithFilesADropUploadsWhatWasDropped) {
+    Close();
+    // Configured, but without a folder: the start's files are refused.
     CAppSettings& s = TheApp().m_settings;
-    s.Folder = 0;
-    s.FolderName.clear();
-    window->m_bCommandLine = 1;
-    SendMessageW(window->Hwnd(), WM_DROPFILES, 0, 0);  // as such a start posts it
+    s = CAppSettings(&TheApp().m_profile);
+    s.Server = "http://127.0.0.1:1/api/";
+    s.User = "u";
+    s.Password = "p";
+    s.Save();
+    const auto started = MakeFiles(2, L"started");
+    Open(L"\"" + fw::ProgramPath() + L"\" \"" + started[0] + L"\" \"" + started[1] + L"\"");
+    WaitForPostedMessages();  // the start's own drop among them
     const auto boxes = TakeMessageBoxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, L"アップロード先の設定が完了していません。");
+    EXPECT_FALSE(window->StartedWithFiles());
+    EXPECT_TRUE(IsWindowVisible(window->Hwnd()));
+
     s.Folder = 1;
     s.FolderName = "F";
+    s.SelectFileDelete = 0;
+    s.DisplayResult = 0;
     const auto files = MakeFiles(2);
     Drop(files);
-    ASSERT_TRUE(WaitFor([this] { return window->m_bBusy == 0; }, 60000));
-    ASSERT_EQ(window->m_FileList.size(), 2u);
-    EXPECT_EQ(window->m_FileList.front().Path.rfind(files[0] + L" (", 0), 0u) << fw::WideToUtf8(window->m_FileList.front().Path);
-    EXPECT_EQ(window->m_FileList.back().Path.rfind(files[1] + L" (", 0), 0u) << fw::WideToUtf8(window->m_FileList.back().Path);
-    EXPECT_EQ(window->m_bCommandLine, 0);
+    ASSERT_TRUE(WaitFor([this] { return !window->Busy(); }, 60000));
+    ASSERT_EQ(window->FileList().size(), 2u);
+    EXPECT_EQ(window->FileList().front().Path.rfind(files[0] + L" (", 0), 0u) << fw::WideToUtf8(window->FileList().front().Path);
+    EXPECT_EQ(window->FileList().back().Path.rfind(files[1] + L" (", 0), 0u) << fw::WideToUtf8(window->FileList().back().Path);
+    EXPECT_FALSE(window->StartedWithFiles());
     EXPECT_TRUE(IsWindowVisible(window->Hwnd()));
 }
 
@@ -207,14 +254,10 @@ TEST_F(MainWindowTest, NeitherDropsNorTheFolderButtonActUnderAnOpenDialog) {
     ASSERT_TRUE(settingsDialog);
     ASSERT_FALSE(IsWindowEnabled(window->Hwnd()));
     Drop(MakeFiles(1));
-    EXPECT_EQ(window->m_nFileCount, 0);
-    EXPECT_EQ(window->m_bBusy, 0);
-    // Once a message posted after the command is handled, the command has been.
+    EXPECT_EQ(window->FileCount(), 0);
+    EXPECT_FALSE(window->Busy());
     PostMessageW(window->Hwnd(), WM_COMMAND, IDC_FOLDER_BUTTON, 0);
-    HWND progress = GetDlgItem(window->Hwnd(), IDC_UPLOAD_PROGRESS);
-    PostMessageW(progress, PBM_SETPOS, 42, 0);
-    ASSERT_TRUE(WaitFor([&] { return SendMessageW(progress, PBM_GETPOS, 0, 0) == 42; }, 10000));
-    SendMessageW(progress, PBM_SETPOS, 0, 0);
+    WaitForPostedMessages();
     EXPECT_EQ(WaitForWindow(L"Tessaly センドレット：フォルダー選択画面", GetCurrentProcessId(), 0), nullptr);
     EXPECT_TRUE(TakeMessageBoxes().empty());  // no folder listing was tried either
     PostMessageW(settingsDialog, WM_COMMAND, IDCANCEL, 0);
@@ -225,8 +268,8 @@ TEST_F(MainWindowTest, FoldersAloneStartNothing) {
     CreateDirectoryW(dir.File(L"sub1").c_str(), nullptr);
     CreateDirectoryW(dir.File(L"sub2").c_str(), nullptr);
     Drop({dir.File(L"sub1"), dir.File(L"sub2")});
-    EXPECT_EQ(window->m_nFileCount, 0);
-    EXPECT_EQ(window->m_bBusy, 0);
+    EXPECT_EQ(window->FileCount(), 0);
+    EXPECT_FALSE(window->Busy());
     EXPECT_TRUE(TakeMessageBoxes().empty());
 }
 
@@ -234,19 +277,20 @@ TEST_F(MainWindowTest, FoldersAreSkippedAmongFiles) {
     CreateDirectoryW(dir.File(L"sub").c_str(), nullptr);
     const auto files = MakeFiles(2);
     Drop({files[0], dir.File(L"sub"), files[1]});
-    EXPECT_EQ(window->m_nFileCount, 2);
-    ASSERT_TRUE(WaitFor([this] { return window->m_bBusy == 0; }, 60000));
-    EXPECT_EQ(window->m_FileList.front().Path.rfind(files[0], 0), 0u);
-    EXPECT_EQ(window->m_FileList.back().Path.rfind(files[1], 0), 0u);
+    EXPECT_EQ(window->FileCount(), 2);
+    ASSERT_TRUE(WaitFor([this] { return !window->Busy(); }, 60000));
+    EXPECT_EQ(window->FileList().front().Path.rfind(files[0], 0), 0u);
+    EXPECT_EQ(window->FileList().back().Path.rfind(files[1], 0), 0u);
 }
 
 TEST_F(MainWindowTest, DropDuringARunIsIgnored) {
-    window->m_bBusy = 1;  // as while a run is active
+    StartHeldRun();
     Drop(MakeFiles(3));
-    EXPECT_EQ(window->m_nFileCount, 0);
-    EXPECT_TRUE(window->m_FileList.empty());
+    EXPECT_EQ(window->FileCount(), 1);
     EXPECT_TRUE(TakeMessageBoxes().empty());
-    window->m_bBusy = 0;
+    EndHeldRun();
+    ASSERT_EQ(window->FileList().size(), 1u);
+    EXPECT_EQ(window->FileList().front().Path.rfind(dir.File(L"held0.txt"), 0), 0u);
 }
 
 TEST_F(MainWindowTest, SettingChecksComeInTheirOrder) {
@@ -272,7 +316,7 @@ TEST_F(MainWindowTest, SettingChecksComeInTheirOrder) {
     boxes = TakeMessageBoxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, L"公開期限の設定が間違っています。\n設定画面より期限を設定してください。");
-    EXPECT_EQ(window->m_bBusy, 0);
+    EXPECT_FALSE(window->Busy());
 }
 
 TEST_F(MainWindowTest, TopMostToggleIsStored) {
@@ -286,15 +330,9 @@ TEST_F(MainWindowTest, TopMostToggleIsStored) {
 
 TEST_F(MainWindowTest, EscapeDoesNotCloseTheWindow) {
     HWND button = GetDlgItem(window->Hwnd(), IDC_SETTING_BUTTON);
-    HWND progress = GetDlgItem(window->Hwnd(), IDC_UPLOAD_PROGRESS);
     PostMessageW(button, WM_KEYDOWN, VK_ESCAPE, 0);
     PostMessageW(button, WM_KEYUP, VK_ESCAPE, 0);
-    // Posted messages of one thread are handled in order (a sent one would
-    // overtake them): once the hidden progress bar has taken the position
-    // posted after the keys, the keys have been handled.
-    PostMessageW(progress, PBM_SETPOS, 42, 0);
-    ASSERT_TRUE(WaitFor([&] { return SendMessageW(progress, PBM_GETPOS, 0, 0) == 42; }, 10000));
-    SendMessageW(progress, PBM_SETPOS, 0, 0);
+    WaitForPostedMessages();
     EXPECT_TRUE(IsWindow(window->Hwnd()));
     EXPECT_TRUE(IsWindowVisible(window->Hwnd()));
 }
@@ -321,17 +359,13 @@ TEST_F(MainWindowTest, RightClickOpensTheMenuWithTheTopMostCheck) {
 }
 
 TEST_F(MainWindowTest, NoMenuDuringARun) {
-    window->m_bBusy = 1;
+    StartHeldRun();
     PostMessageW(window->Hwnd(), WM_RBUTTONUP, 0, MAKELPARAM(20, 20));
-    // Once a message posted after the click is handled, the click has been
-    // (a menu's own loop would handle it too, with the menu open).
-    HWND progress = GetDlgItem(window->Hwnd(), IDC_UPLOAD_PROGRESS);
-    PostMessageW(progress, PBM_SETPOS, 42, 0);
-    ASSERT_TRUE(WaitFor([&] { return SendMessageW(progress, PBM_GETPOS, 0, 0) == 42; }, 10000));
-    SendMessageW(progress, PBM_SETPOS, 0, 0);
+    // (A menu's own loop would handle the posted message too, with the menu open.)
+    WaitForPostedMessages();
     EXPECT_EQ(OpenMenuWindow(), nullptr);
     EXPECT_TRUE(CloseOpenMenu());
-    window->m_bBusy = 0;
+    EndHeldRun();
 }
 
 TEST_F(MainWindowTest, AboutBoxFromTheSystemMenu) {
@@ -341,7 +375,7 @@ TEST_F(MainWindowTest, AboutBoxFromTheSystemMenu) {
     EXPECT_FALSE(IsWindowEnabled(window->Hwnd()));  // modal over the main window
     bool versionShown = false;
     for (HWND child = GetWindow(about, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        versionShown = versionShown || WindowText(child) == L"Tessaly センドレット Version 4.0.2";
+        versionShown = versionShown || WindowText(child) == L"Tessaly センドレット Version " ZINPOST_VERSION_TEXT;
     EXPECT_TRUE(versionShown);
     PressButton(about, IDOK);
     EXPECT_TRUE(WaitFor([&] { return !IsWindow(about); }, 10000));

@@ -80,6 +80,19 @@ protected:
     CAppSettings settings{&profile};
 };
 
+// A text as a message box shows it: the line break that ends the system's
+// texts may or may not be kept.
+inline std::wstring WithoutLineBreakAtEnd(std::wstring text) {
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
+    return text;
+}
+// The system's whole text for a library not found, as the program shows it.
+inline std::wstring ModuleNotFoundText() {
+    const std::wstring text = WithoutLineBreakAtEnd(fw::SystemErrorTextW(ERROR_MOD_NOT_FOUND));
+    EXPECT_FALSE(text.empty());
+    return text;
+}
+
 inline std::wstring ResultLine(bool ok, const std::wstring& text) { return (ok ? L"○：" : L"×：") + text + L"\r\n"; }
 
 // Conversion through the test converter, found on the program's PATH.

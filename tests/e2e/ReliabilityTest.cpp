@@ -211,7 +211,7 @@ TEST_F(ConversionTest, PlantedLibrariesAreNotLoaded) {
                             kRunTimeoutMs));
         ASSERT_TRUE(box) << "no message box; loaded: " << LoadedMarkers(current).size() << " "
                          << LoadedMarkers(dir).size();
-        EXPECT_EQ(MessageBoxText(box), fw::SystemErrorTextW(ERROR_MOD_NOT_FOUND).substr(0, MessageBoxText(box).size()));
+        EXPECT_EQ(WithoutLineBreakAtEnd(MessageBoxText(box)), ModuleNotFoundText());
         PressButton(box, IDOK);
         EXPECT_EQ(run.WaitForExit(30000), 0u);
     }

@@ -4,6 +4,7 @@
 #include "zinpost/ui/MessageBoxes.h"
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/JoiningThread.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/RegistrySandbox.h"
 #include "tests/support/TempDir.h"
@@ -15,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <thread>
 #include <vector>
 
 using testing_support::RegistrySandbox;
@@ -66,17 +66,6 @@ protected:
     RegistrySandbox sandbox;
     fw::Profile profile;
 };
-
-TEST_F(AppSettingsTest, StartValuesBeforeTheFirstLoad) {
-    CAppSettings s(&profile);
-    EXPECT_EQ(s.IsConfigured, 0);
-    EXPECT_EQ(s.m_pApp, &profile);
-    EXPECT_EQ(s.FileDeleteDate, "1990-1-1");
-    EXPECT_EQ(s.ProxyAddress, "0.0.0.0");
-    EXPECT_EQ(s.ProxySelect, 1);
-    EXPECT_EQ(s.DeleteDays, -1);
-    EXPECT_EQ(s.PassPhrase, "r8k2mq4x9v3b");
-}
 
 TEST_F(AppSettingsTest, FreshUserGetsEveryDefault) {
     CAppSettings s(&profile);
@@ -279,15 +268,6 @@ TEST_F(AppSettingsTest, CorruptPasswordShowsOneErrorAndKeepsEverythingElse) {
     }
 }
 
-TEST_F(AppSettingsTest, TheExtensionsSpellingOfTheKeyNamesTheSameKey) {
-    CAppSettings s(&profile);
-    s.FolderName = "Docs";
-    s.Save();
-    const RawValue raw = ReadRaw("FolderName", "Software\\Korvanta\\zinpost\\Settings");
-    ASSERT_TRUE(raw.present);
-    EXPECT_STREQ(reinterpret_cast<const char*>(raw.data.data()), "Docs");
-}
-
 TEST_F(AppSettingsTest, AWorkersCopyOfTheConnectionIsNeverHalfChanged) {
     // The user-interface thread switches between two accounts (and Load
     // writes one from the registry) while a worker copies the values.
@@ -299,7 +279,7 @@ TEST_F(AppSettingsTest, AWorkersCopyOfTheConnectionIsNeverHalfChanged) {
     s.Password = "pa";
     s.Save();
     std::atomic<bool> done{false};
-    std::thread ui([&] {
+    testing_support::JoiningThread ui([&] {
         for (int i = 0; i < 3000; ++i) {
             if (i % 100 == 0) {
                 s.Load();

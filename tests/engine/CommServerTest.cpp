@@ -7,9 +7,12 @@
 #include "zinpost/engine/CommServer.h"
 #include "zinpost/engine/Messages.h"
 
-#include "tests/engine/StandinFixture.h"
+#include "tests/support/JoiningThread.h"
+#include "tests/support/StandinFixture.h"
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 #include <algorithm>
 #include <thread>
@@ -86,8 +89,8 @@ protected:
         EXPECT_EQ(state, CCommServerSingleton::State::LoggedOut);
     }
 
-    volatile int transferFlag = 0;
-    volatile int cancelFlag = 0;
+    std::atomic<int> transferFlag{0};
+    std::atomic<int> cancelFlag{0};
     ContentGroupList roots, children;
     std::string message = kUntouched;
 };
@@ -143,23 +146,24 @@ TEST_F(SessionTest, ListingFailuresComeBackAsTheirTexts) {
 
 TEST_F(SessionTest, OverlappingUploadAndListingShareOneLogin) {
     CCommServerSingleton session;
-    // The upload's answer comes late: its file is stored at once, the answer
-    // follows after the delay, while the upload holds the session.
-    server().Script(kUploadEndpoint, R"([{"delay_ms": 3000}])");
+    // The upload's answer is held until the listing has joined the session.
+    server().Script(kUploadEndpoint, R"([{"hold": "upload"}])");
     const UploadParams params = Params(L"見積書");
     std::string uploadResult = "not run", uploadMessage;
-    std::thread upload([&] { uploadResult = session.UploadContentFile(params, Progress(), &uploadMessage); });
-
-    const bool uploading = WaitUntil([&] { return Counter("uploads_stored") == 1; });
     int listed = -1;
     std::string listMessage;
-    std::thread listing([&] { listed = session.GetManageContentGroups(&roots, &children, &listMessage); });
-    // The listing is counted while the upload still holds the lock.
-    const bool overlapped = uploading && WaitUntil([&] { return session.UserCount() == 2; });
+    const auto release = [&] { server().Release("*"); };
+    JoiningThread upload([&] { uploadResult = session.UploadContentFile(params, Progress(), &uploadMessage); },
+                         release);
+    ASSERT_TRUE(server().WaitAtGate("upload")) << "the upload never reached the server";
+    JoiningThread listing([&] { listed = session.GetManageContentGroups(&roots, &children, &listMessage); },
+                          release);
+    // The listing is counted while the upload still holds the session.
+    ASSERT_TRUE(WaitFor([&] { return session.UserCount() == 2; }, 20000))
+        << "the listing did not join the running upload";
+    server().Release("upload");
     upload.join();
     listing.join();
-    ASSERT_TRUE(uploading) << "the upload never reached the server";
-    ASSERT_TRUE(overlapped) << "the listing did not start while the upload ran";
 
     EXPECT_EQ(uploadResult, "") << uploadMessage;
     EXPECT_EQ(listed, 1) << listMessage;
@@ -280,15 +284,18 @@ TEST_F(SessionTest, TheSameThreadNestsOnTheLock) {
 
 TEST_F(SessionTest, FacadeGoesToTheProcessWideSession) {
     CCommServerSingleton& shared = CCommServerSingleton::GetInstance();
-    EXPECT_EQ(&shared, &CCommServerSingleton::GetInstance());
+    // Held open here, the process-wide session carries the facade's requests.
+    ASSERT_EQ(shared.LoginAndLock(&message), 1) << message;
     {
         CCommServer facade;
         ASSERT_EQ(facade.GetManageContentGroups(&message, &roots, &children), 1) << message;
         EXPECT_EQ(roots.size(), 1u);
         EXPECT_EQ(facade.UploadContentFile(Params(L"facade"), Progress(), &message), "") << message;
     }
-    EXPECT_EQ(Counter("logins"), 2);
-    EXPECT_EQ(Counter("logouts"), 2);
+    EXPECT_EQ(Counter("logins"), 1);
+    EXPECT_EQ(Counter("logouts"), 0);
+    EXPECT_EQ(shared.LogoutAndUnlocked(&message), 1) << message;
+    ExpectOneSessionLoggedInAndOut();
     ExpectIdle(shared);
 
     const std::string trace = Trace();
@@ -314,16 +321,21 @@ TEST_F(SessionTest, FacadeLogoutEndsAnOpenSessionDirectly) {
 }
 
 TEST_F(SessionTest, FinalLogoutLeavesASessionInUseAlone) {
-    // A login that takes its time, as one held in the proxy credential dialog.
-    server().Script(CTessalyWebAPI::kLoginEndpoint, R"([{"delay_ms": 1500}])");
+    // A login that is still on its way, as one held in the proxy credential
+    // dialog.
+    server().Script(CTessalyWebAPI::kLoginEndpoint, R"([{"hold": "login"}])");
     CCommServerSingleton session;
     std::string loginMessage;
     int loggedIn = -1;
-    std::thread user([&] { loggedIn = session.LoginAndLock(&loginMessage); });
-    ASSERT_TRUE(WaitUntil([&] { return !server().Requests(CTessalyWebAPI::kLoginEndpoint).empty(); }));
-    // The window going away meanwhile neither waits nor ends the session.
+    JoiningThread user([&] { loggedIn = session.LoginAndLock(&loginMessage); }, [&] { server().Release("*"); });
+    ASSERT_TRUE(server().WaitAtGate("login"));
+    // The window going away meanwhile neither waits for the login (it is
+    // still held) nor ends the session: it sees a user.
     EXPECT_EQ(session.LogoutIfIdle(&message), 0);
     EXPECT_EQ(message, kUntouched);
+    EXPECT_EQ(server().Control("GET", "/gates").get("gates").get("login").get("waiting").get<double>(), 1);
+    EXPECT_NE(Trace().find("session in use [1]: no logout"), std::string::npos) << Trace();
+    server().Release("login");
     user.join();
     ASSERT_EQ(loggedIn, 1) << loginMessage;
     EXPECT_TRUE(server().Requests(CTessalyWebAPI::kLogoutEndpoint).empty());

@@ -6,7 +6,7 @@
 #include "zinpost/engine/Messages.h"
 #include "zinpost/engine/TessalyWebAPI.h"
 
-#include "tests/engine/StandinFixture.h"
+#include "tests/support/StandinFixture.h"
 
 #include <gtest/gtest.h>
 

@@ -2,6 +2,7 @@
 // loopback: what goes over the wire byte for byte, how every kind of answer
 // reads, HTTPS with bad certificates, the three proxy modes through a real
 // tinyproxy, the proxy credential dialog, and what the trace may show.
+#include "common/Version.h"
 #include "zinpost/engine/AppSettings.h"
 #include "common/SettingsNames.h"
 #include "zinpost/engine/Messages.h"
@@ -10,9 +11,7 @@
 #include "zinpost/engine/FormEncoding.h"
 #include "zinpost/engine/TextEncoding.h"
 
-#include "tests/support/RegistrySandbox.h"
-#include "tests/support/StandinServer.h"
-#include "tests/support/TempDir.h"
+#include "tests/support/StandinFixture.h"
 
 #include "framework/Profile.h"
 #include "framework/Text.h"
@@ -45,44 +44,8 @@ std::string UnknownCodeText(int code) {
     return fw::Format("サーバーから不明なエラーコード(%d)が返されました。", code);
 }
 
-// The server of the whole suite: started once, reset before every test.
-std::unique_ptr<StandinServer> g_server;
-std::string g_serverError;
-
-class WebApiTest : public ::testing::Test {
+class WebApiTest : public StandinTest {
 protected:
-    static void SetUpTestSuite() {
-        try {
-            g_server = std::make_unique<StandinServer>();
-        } catch (const std::exception& e) {
-            g_serverError = e.what();
-        }
-    }
-    static void TearDownTestSuite() { g_server.reset(); }
-
-    WebApiTest() : cwd(dir.Path()), profile(settings_names::kApplication), settings(&profile) {
-        profile.SetRegistryKey(settings_names::kRegistryKey);
-        SetAppSettings(&settings);
-    }
-    ~WebApiTest() override { SetAppSettings(nullptr); }
-
-    void SetUp() override {
-        ASSERT_TRUE(g_server) << g_serverError;
-        UseServer(*g_server);
-    }
-
-    void UseServer(StandinServer& server) {
-        m_server = &server;
-        server.Reset();
-        server.SetAccounts({{"sato", "secret"}});
-        settings.Server = server.Url();
-        settings.User = "sato";
-        settings.Password = "secret";
-        settings.ProxySelect = 0;
-    }
-
-    StandinServer& server() { return *m_server; }
-
     int Login() { return api.AuthUserLogin(session, &message, connection); }
     int Logout() { return api.AuthUserLogout(session, connection, &message); }
 
@@ -96,20 +59,10 @@ protected:
         return message;
     }
 
-    std::string Trace() const { return ReadFileBytes(dir.File(L"log.csv")); }
-
-    TempDir dir;
-    CurrentDirectory cwd;  // log.csv goes here
-    RegistrySandbox registry;
-    fw::Profile profile;
-    CAppSettings settings;
     CTessalyWebAPI api;
     InternetSessionHolder session;
     HttpConnectionHolder connection;
     std::string message = kUntouched;
-
-private:
-    StandinServer* m_server = nullptr;
 };
 
 // Tests that depend on which connections exist get a server of their own:
@@ -214,7 +167,7 @@ TEST_F(WebApiTest, LoginSendsTheExactFormAndHeader) {
 
     // 佐 = 8D B2, 藤 = 93 A1, パ = 83 70, ス = 83 58, ワ = 83 8F, ー = 81 5B, ド = 83 68.
     const std::string expected = "username=%8D%B2%93%A1+a%26b%3Dc&password=%83p%83X+%83%8F%81%5B%83h%26x%3D1"
-                                 "&app_name=Tessaly Sendlet&app_ver=4.0.2.0&device_key=" +
+                                 "&app_name=Tessaly Sendlet&app_ver=" ZINPOST_FILE_VERSION_TEXT "&device_key=" +
                                  MakeDeviceKey() + "&deviceName=KVORTAMLEXWINDOC";
     EXPECT_EQ(RecordBody(login), expected);
     EXPECT_EQ(RecordHeader(login, "Content-Length"), std::to_string(expected.size()));
@@ -224,7 +177,7 @@ TEST_F(WebApiTest, LoginSendsTheExactFormAndHeader) {
     EXPECT_EQ(form.at("username"), Utf8(settings.User));
     EXPECT_EQ(form.at("password"), Utf8(settings.Password));
     EXPECT_EQ(form.at("app_name"), "Tessaly Sendlet");
-    EXPECT_EQ(form.at("app_ver"), "4.0.2.0");
+    EXPECT_EQ(form.at("app_ver"), ZINPOST_FILE_VERSION_TEXT);
     EXPECT_EQ(form.at("deviceName"), "KVORTAMLEXWINDOC");
 }
 
@@ -748,7 +701,7 @@ TEST_F(WebApiTest, TraceNeverShowsPasswordDeviceKeyOrDeviceName) {
     EXPECT_EQ(trace.find("KVORTAMLEXWINDOC"), std::string::npos);
     // What it does show.
     EXPECT_NE(trace.find("Login : SendData=username=sato&password=******&app_name=Tessaly Sendlet"
-                         "&app_ver=4.0.2.0&device_key=******&deviceName=******, - (CTessalyWebAPI::AuthUserLogin)"),
+                         "&app_ver=" ZINPOST_FILE_VERSION_TEXT "&device_key=******&deviceName=******, - (CTessalyWebAPI::AuthUserLogin)"),
               std::string::npos)
         << trace;
     EXPECT_NE(trace.find("LOGIN: process start"), std::string::npos);

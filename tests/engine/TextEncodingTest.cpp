@@ -1,6 +1,7 @@
 // The text forms and the form encoder: conversions with their limits, the
 // percent-encoding of Shift_JIS bytes, the identifiers the client sends, the
 // folding of full-width digits, and the "render as text" rule for JSON values.
+#include "common/Version.h"
 #include "zinpost/engine/Json.h"
 #include "zinpost/engine/ClientIdentity.h"
 #include "zinpost/engine/FormEncoding.h"
@@ -108,7 +109,7 @@ TEST_F(TracedTest, UnicodeToUtf8OfAnEmptyTextIsAnEmptyBufferAndATrace) {
     EXPECT_NE(Trace().find("Convert Uni to UTF Error["), std::string::npos);
 }
 
-TEST(GetAppVersionText, ReadsTheProgramsFileVersion) { EXPECT_EQ(GetAppVersionText(), "4.0.2.0"); }
+TEST(GetAppVersionText, ReadsTheProgramsFileVersion) { EXPECT_EQ(GetAppVersionText(), ZINPOST_FILE_VERSION_TEXT); }
 
 TEST(MakeDeviceKey, IsTheFirstAdaptersAddressInUpperCaseHex) {
     const std::string key = MakeDeviceKey();

@@ -2,12 +2,14 @@
 // run, and the window's close waits for it within its bounds.
 #include "zinpost/engine/ThreadAgent.h"
 
+#include "tests/support/JoiningThread.h"
 #include "tests/support/WindowDriver.h"
+
+#include "framework/WinHandle.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <thread>
 
 namespace {
 
@@ -17,10 +19,15 @@ namespace {
 class FakeWindow : public IUploadWindow {
 public:
     FakeWindow() : m_release(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    ~FakeWindow() override { CloseHandle(m_release); }
+    // A test that returns early must not leave the agent's thread running on
+    // a window that is gone.
+    ~FakeWindow() override {
+        Release();
+        testing_support::WaitFor([] { return !CThreadAgent::GetInstance()->UploadRunning(); }, 60000);
+    }
     void UploadFunction() override {
         running = true;
-        WaitForSingleObject(m_release, 60000);
+        WaitForSingleObject(m_release.get(), 60000);
         transfer = 1;  // as at the end of a run
         running = false;
     }
@@ -28,14 +35,14 @@ public:
         ++asked;
         return transfer;
     }
-    void Release() { SetEvent(m_release); }
+    void Release() { SetEvent(m_release.get()); }
 
     std::atomic<bool> running{false};
-    volatile int transfer = 0;
+    std::atomic<int> transfer{0};
     mutable std::atomic<int> asked{0};
 
 private:
-    HANDLE m_release;
+    fw::UniqueKernelHandle m_release;
 };
 
 TEST(ThreadAgent, WaitWithoutARunReturnsAtOnce) {
@@ -55,10 +62,12 @@ TEST(ThreadAgent, CloseWaitsForARunThatIsNotTransferring) {
     ASSERT_TRUE(testing_support::WaitFor([&] { return window.running.load(); }, 10000));
     EXPECT_TRUE(agent->UploadRunning());
     // The run ends only once the wait has given up an attempt and gone on.
-    std::thread release([&] {
-        testing_support::WaitFor([&] { return window.asked.load() >= 1; }, 60000);
-        window.Release();
-    });
+    testing_support::JoiningThread release(
+        [&] {
+            testing_support::WaitFor([&] { return window.asked.load() >= 1; }, 60000);
+            window.Release();
+        },
+        [&] { window.Release(); });
     EXPECT_EQ(agent->SignalObjAndWait_UploadFile(&window), 1);
     release.join();
     // It went on until the run let go, not until it ran out of attempts.

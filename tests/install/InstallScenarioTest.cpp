@@ -3,6 +3,7 @@
 // runs in a fresh Wine prefix of its own (tests/install/in-fresh-prefix.sh
 // picks one by its gtest filter), so each starts from a machine on which
 // nothing was ever installed.
+#include "common/Version.h"
 #include "tests/install/Installation.h"
 #include "common/SettingsNames.h"
 #include "tests/zinext/ZinExtHarness.h"
@@ -64,7 +65,7 @@ protected:
             EXPECT_TRUE(installed == FileBytes(package.filesDir + L"\\" + name))
                 << fw::WideToUtf8(name) << " differs from the package's";
             const VersionInfo version = ReadVersion(dir + L"\\" + name);
-            EXPECT_EQ(version.fileVersion, L"4.0.2.0") << fw::WideToUtf8(name);
+            EXPECT_EQ(version.fileVersion, L"" ZINPOST_FILE_VERSION_TEXT) << fw::WideToUtf8(name);
             EXPECT_EQ(version.String(L"CompanyName"), L"KORVANTA");
             EXPECT_EQ(version.String(L"ProductName"), kProductName);
             EXPECT_FALSE(version.String(L"FileDescription").empty()) << fw::WideToUtf8(name);

@@ -18,7 +18,7 @@ namespace install_test {
 struct Package {
     std::wstring msi;       // the package file
     std::wstring filesDir;  // the files as the package carries them
-    std::string version;    // "4.0.2"
+    std::string version;    // "A.B.C"
 };
 Package NewPackage();  // the build's version, signed as a release is (PKCS#12 from the environment)
 Package OldPackage();  // a lower version, signed with the packaging script's test CA
@@ -72,7 +72,7 @@ ShortcutInfo ReadShortcut(const std::wstring& lnkPath);
 // first translation.
 struct VersionInfo {
     bool present = false;
-    std::wstring fileVersion;  // "4.0.2.0", from the fixed part
+    std::wstring fileVersion;  // "A.B.C.D", from the fixed part
     std::map<std::wstring, std::wstring> strings;
     std::wstring String(const wchar_t* name) const {
         const auto found = strings.find(name);

@@ -1,6 +1,7 @@
 // The installer's parts that need no installation: the server URL seeding
 // (on a private registry key), the custom-action library's shell
 // notification, and zinpost.exe's manifest as Windows reads it.
+#include "common/Version.h"
 #include "installer/ServerSeed.h"
 #include "common/SettingsNames.h"
 #include "tests/install/Installation.h"
@@ -162,7 +163,7 @@ TEST_F(SetupActionsTest, SeedingWithoutASessionWritesNothingAndSucceeds) {
 
 TEST_F(SetupActionsTest, CarriesTheProductsVersionResource) {
     const VersionInfo version = ReadVersion(BuiltFile(SETUP_ACTIONS_UNIX_PATH));
-    EXPECT_EQ(version.fileVersion, L"4.0.2.0");
+    EXPECT_EQ(version.fileVersion, L"" ZINPOST_FILE_VERSION_TEXT);
     EXPECT_EQ(version.String(L"CompanyName"), L"KORVANTA");
     EXPECT_EQ(version.String(L"ProductName"), L"Tessaly センドレット");
     EXPECT_FALSE(version.String(L"FileDescription").empty());

@@ -260,6 +260,17 @@ void StandinServer::SetListening(const std::string& door, bool listening) const 
             "{\"door\": " + JsonText(door) + ", \"listening\": " + (listening ? "true" : "false") + "}");
 }
 
+bool StandinServer::WaitAtGate(const std::string& gate, int count, int timeoutMs) const {
+    const picojson::value answer = Control("GET", "/gates?gate=" + gate + "&arrived=" + std::to_string(count) +
+                                                      "&wait_ms=" + std::to_string(timeoutMs));
+    const picojson::value& state = answer.get("gates").get(gate);
+    return state.get("arrived").is<double>() && state.get("arrived").get<double>() >= count;
+}
+
+void StandinServer::Release(const std::string& gate) const {
+    Control("POST", "/release", "{\"gate\": " + JsonText(gate) + "}");
+}
+
 int StandinServer::StartProxy(const std::string& user, const std::string& password) const {
     std::string body = "{}";
     if (!user.empty()) body = "{\"username\": " + JsonText(user) + ", \"password\": " + JsonText(password) + "}";

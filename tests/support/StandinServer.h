@@ -64,6 +64,11 @@ public:
     // when a user is given) and returns the port; StopProxy ends it.
     int StartProxy(const std::string& user = std::string(), const std::string& password = std::string()) const;
     void StopProxy() const;
+    // Waits up to `timeoutMs` (at most a minute) until `count` requests have
+    // arrived at gate `gate` (a step's "hold"); whether they have.
+    bool WaitAtGate(const std::string& gate, int count = 1, int timeoutMs = 30000) const;
+    // Opens a gate ("*": every gate): the requests held there go on.
+    void Release(const std::string& gate) const;
     // The running proxy's log (tinyproxy's own lines, one per request it
     // handled among them); "" when no proxy runs.
     std::string ProxyLog() const;

@@ -34,8 +34,8 @@ struct Run {
     HWND window = nullptr;
     HWND bar = nullptr;
     HWND display = nullptr;
-    volatile int transferFlag = 0;
-    volatile int cancelFlag = 0;
+    std::atomic<int> transferFlag{0};
+    std::atomic<int> cancelFlag{0};
     double seconds = 0;
     std::string result;
     bool accepted = false;

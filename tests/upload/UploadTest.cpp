@@ -9,11 +9,9 @@
 #include "zinpost/engine/UploadLimits.h"
 #include "zinpost/engine/TessalyWebAPI.h"
 
-#include "tests/support/RegistrySandbox.h"
+#include "tests/support/JoiningThread.h"
 #include "tests/support/Sha256.h"
-#include "tests/support/StandinServer.h"
-#include "tests/support/TempDir.h"
-#include "tests/support/WindowDriver.h"
+#include "tests/support/StandinFixture.h"
 
 #include "framework/Profile.h"
 #include "framework/Text.h"
@@ -180,52 +178,34 @@ int Restarts(const std::vector<int>& positions) {
     return restarts;
 }
 
-std::unique_ptr<StandinServer> g_server;
-std::string g_serverError;
-
-class UploadTest : public ::testing::Test {
+class UploadTest : public StandinTest {
 protected:
     static void SetUpTestSuite() {
         SetUploadRetryPauseForTesting(kTestRetryPauseMs);
-        try {
-            g_server = std::make_unique<StandinServer>();
-        } catch (const std::exception& e) {
-            g_serverError = e.what();
-        }
+        StandinTest::SetUpTestSuite();
     }
     static void TearDownTestSuite() {
-        g_server.reset();
+        StandinTest::TearDownTestSuite();
         SetUploadRetryPauseForTesting(kUploadRetryPauseMs);
     }
 
-    UploadTest() : cwd(dir.Path()), profile(settings_names::kApplication), settings(&profile) {
-        profile.SetRegistryKey(settings_names::kRegistryKey);
-        SetAppSettings(&settings);
-    }
-    ~UploadTest() override { SetAppSettings(nullptr); }
-
     void SetUp() override {
-        ASSERT_TRUE(g_server) << g_serverError;
         ASSERT_TRUE(controls.Ready());
-        UseServer(*g_server);
+        StandinTest::SetUp();
+        if (!HasFatalFailure()) LogIn();
     }
 
     // Every upload happens between a login and a logout.
     void UseServer(StandinServer& server, const std::string& door = "http") {
-        m_server = &server;
-        server.Reset();
-        server.SetAccounts({{"sato", "secret"}});
-        settings.Server = server.Url(door);
-        settings.User = "sato";
-        settings.Password = "secret";
-        settings.ProxySelect = 0;
+        StandinTest::UseServer(server, door);
+        LogIn();
+    }
+    void LogIn() {
         session.reset();
         connection.reset();
         std::string loginMessage;
         ASSERT_EQ(api.AuthUserLogin(session, &loginMessage, connection), 1) << loginMessage;
     }
-
-    StandinServer& server() { return *m_server; }
 
     std::wstring WriteFile(const std::wstring& name, const std::string& bytes) {
         const std::wstring path = dir.File(name);
@@ -269,25 +249,15 @@ protected:
     }
     picojson::array StoredFiles() { return server().Files().get("files").get<picojson::array>(); }
 
-    std::string Trace() const { return ReadFileBytes(dir.File(L"log.csv")); }
-
     static constexpr const char* kUploadEndpoint = "uploadContentFile.json";
 
-    TempDir dir;
-    CurrentDirectory cwd;  // log.csv goes here
-    RegistrySandbox registry;
-    fw::Profile profile;
-    CAppSettings settings;
     CTessalyWebAPI api;
     InternetSessionHolder session;
     HttpConnectionHolder connection;
     RecordedControls controls;
     std::string message = "untouched";
-    volatile int transferFlag = 0;
-    volatile int cancelFlag = 0;
-
-private:
-    StandinServer* m_server = nullptr;
+    std::atomic<int> transferFlag{0};
+    std::atomic<int> cancelFlag{0};
 };
 
 // Tests that depend on which connections exist get a server of their own:
@@ -442,15 +412,17 @@ TEST_F(UploadTest, ControlsOfAWindowThreadGetEveryChangeInOrderWithoutWaiting) {
     // its window; the upload does not wait for it.
     std::unique_ptr<RecordedControls> windowControls;
     std::atomic<bool> quit{false};
-    std::thread window([&] {
-        windowControls = std::make_unique<RecordedControls>();
-        MSG msg;
-        while (!quit) {
-            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-        }
-        windowControls.reset();
-    });
+    JoiningThread window(
+        [&] {
+            windowControls = std::make_unique<RecordedControls>();
+            MSG msg;
+            while (!quit) {
+                while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+                MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+            }
+            windowControls.reset();
+        },
+        [&] { quit = true; });
     ASSERT_TRUE(WaitFor([&] { return windowControls && windowControls->Ready(); }, 10000));
     const std::string data = TrickyData(3 * 1024 * 1024 + 4321);
     UploadProgressContext progress;
@@ -726,9 +698,11 @@ TEST_F(UploadTest, CallerErrorsSendNothing) {
     progress.fileNameDisplay = controls.display;
     const int before = server().LastSequence();
 
-    EXPECT_NE(api.UploadContentFile(nullptr, session.get(), params, progress, &message), "");
-    EXPECT_NE(api.UploadContentFile(connection.get(), nullptr, params, progress, &message), "");
-    EXPECT_NE(api.UploadContentFile(connection.get(), session.get(), params, progress, nullptr), "");
+    // The result is a failure's text, never "" (which reads as stored).
+    const std::string failed = "ファイルの送信に失敗しました。";
+    EXPECT_EQ(api.UploadContentFile(nullptr, session.get(), params, progress, &message), failed);
+    EXPECT_EQ(api.UploadContentFile(connection.get(), nullptr, params, progress, &message), failed);
+    EXPECT_EQ(api.UploadContentFile(connection.get(), session.get(), params, progress, nullptr), failed);
     EXPECT_EQ(message, "untouched");
     EXPECT_EQ(server().LastSequence(), before);
     EXPECT_TRUE(controls.names.empty());

@@ -17,6 +17,7 @@
 #include "framework/Text.h"
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
 #include <map>
 #include <regex>
@@ -27,6 +28,55 @@ using namespace testing_support;
 namespace {
 
 void RemoveSettings() { RegDeleteTreeA(HKEY_CURRENT_USER, settings_names::kApplicationKey); }
+
+// The programs the extension started: processes of zinpost.exe whose parent
+// is this test.
+std::vector<DWORD> StartedPrograms() {
+    std::vector<DWORD> pids;
+    const fw::UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ParentProcessID == GetCurrentProcessId() && _wcsicmp(entry.szExeFile, L"zinpost.exe") == 0)
+            pids.push_back(entry.th32ProcessID);
+    }
+    return pids;
+}
+
+// The result windows of the started programs.
+std::vector<HWND> ResultWindows() {
+    std::vector<HWND> windows;
+    for (DWORD pid : StartedPrograms()) {
+        const auto found = FindWindowsByCaption(L"Tessaly センドレット：処理結果", pid);
+        windows.insert(windows.end(), found.begin(), found.end());
+    }
+    return windows;
+}
+
+// The real settings key is the program's: written per test, removed
+// afterwards, and no started program outlives its test.
+class ExplorerToProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+        RemoveSettings();
+        server.SetAccounts({{"explorer", "secret"}});
+    }
+    void TearDown() override {
+        for (DWORD pid : StartedPrograms()) {
+            const fw::UniqueKernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+            if (process && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) {
+                ADD_FAILURE() << "a started program was still running";
+                TerminateProcess(process.get(), 1);
+                WaitForSingleObject(process.get(), 10000);
+            }
+        }
+        RemoveSettings();
+        CoUninitialize();
+    }
+
+    StandinServer server;
+};
 
 // The settings as the program stores them for a user of `server`, with the
 // program the extension is to start.
@@ -45,12 +95,7 @@ void SaveSettings(const StandinServer& server, const std::wstring& program) {
     ASSERT_TRUE(profile.WriteString(settings_names::kSection, settings_names::kExeFile, fw::WideToAnsi(program)));
 }
 
-TEST(ExplorerToProgram, ChosenEntryUploadsTheSelectedFiles) {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    StandinServer server;
-    server.SetAccounts({{"explorer", "secret"}});
-    RemoveSettings();
-
+TEST_F(ExplorerToProgram, ChosenEntryUploadsTheSelectedFiles) {
     SaveSettings(server, UnixPathForWindows(EnvironmentVariable("ZINPOST_BIN_DIR") + "/zinpost.exe"));
 
     TempDir dir;
@@ -70,8 +115,9 @@ TEST(ExplorerToProgram, ChosenEntryUploadsTheSelectedFiles) {
     EXPECT_EQ(menuText, L"Tessaly「営業部」に登録する");
 
     // The program the extension started shows its result and ends on OK.
-    HWND result = WaitForWindow(L"Tessaly センドレット：処理結果", 0, 90000);
-    ASSERT_TRUE(result);
+    std::vector<HWND> results;
+    ASSERT_TRUE(WaitFor([&] { return (results = ResultWindows()).size() == 1; }, 90000));
+    HWND result = results[0];
     EXPECT_EQ(ControlText(result, 1022), L"成功：3  失敗：0");
     DWORD pid = 0;
     GetWindowThreadProcessId(result, &pid);
@@ -88,9 +134,6 @@ TEST(ExplorerToProgram, ChosenEntryUploadsTheSelectedFiles) {
     EXPECT_EQ(arrived.at(u8"提案書 最終版.txt"), Sha256::OfBytes("proposal"));
     EXPECT_EQ(arrived.at("budget.csv"), Sha256::OfBytes("a,b\r\n1,2\r\n"));
     EXPECT_EQ(arrived.at("photo.jpg"), Sha256::OfBytes(std::string(70000, '\x7f')));
-
-    RemoveSettings();
-    CoUninitialize();
 }
 
 // Every record of a log file is whole: it begins a line with its date,
@@ -127,11 +170,7 @@ std::string BrokenRecord(const std::string& log) {
 
 // Two starts from Explorer at once: two processes of the diagnostic build
 // (every log line written), both uploading into one log file.
-TEST(ExplorerToProgram, TwoStartsAtOnceBothCompleteAndTheLogHasWholeLines) {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-    StandinServer server;
-    server.SetAccounts({{"explorer", "secret"}});
-    RemoveSettings();
+TEST_F(ExplorerToProgram, TwoStartsAtOnceBothCompleteAndTheLogHasWholeLines) {
     SaveSettings(server,
                  UnixPathForWindows(EnvironmentVariable("ZINPOST_BINARY_DIR") + "/tests/e2e/diagnostic/zinpost.exe"));
 
@@ -151,8 +190,7 @@ TEST(ExplorerToProgram, TwoStartsAtOnceBothCompleteAndTheLogHasWholeLines) {
         for (const auto& selection : selections) ASSERT_EQ(ChooseEntry(library, selection), S_OK);
         // Both runs end with their result window.
         std::vector<HWND> results;
-        ASSERT_TRUE(WaitFor(
-            [&] { return (results = FindWindowsByCaption(L"Tessaly センドレット：処理結果")).size() == 2; }, 90000));
+        ASSERT_TRUE(WaitFor([&] { return (results = ResultWindows()).size() == 2; }, 90000));
         for (HWND result : results) {
             EXPECT_EQ(ControlText(result, 1022), L"成功：3  失敗：0");
             DWORD pid = 0;
@@ -176,9 +214,6 @@ TEST(ExplorerToProgram, TwoStartsAtOnceBothCompleteAndTheLogHasWholeLines) {
     for (size_t at = 0; (at = log.find("zinpost endend ----", at)) != std::string::npos; ++at) ++ends;
     EXPECT_EQ(starts, 2u);
     EXPECT_EQ(ends, 2u);
-
-    RemoveSettings();
-    CoUninitialize();
 }
 
 }  // namespace

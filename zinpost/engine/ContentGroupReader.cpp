@@ -36,14 +36,9 @@ int CControlJSON_For_Tessaly::SetContentGroups(ContentGroupList* roots, ContentG
     if (!parsed) {
         local = LoadMessageById(IDS_FOLDER_INFO_UNAVAILABLE);
     } else {
-        // A "result" that is missing or not an object reads as one without
-        // members: "success" is then null, a failure with the code 0.
-        const picojson::value& outcome = json::Member(document, "result");
-        const std::string success = json::MemberText(outcome, "success");
-        if (success.compare(0, 4, "true") != 0) {
-            // Leading decimal digits: 4, 4.000000 and "4" all read as 4.
-            const std::string errnoText = json::MemberText(outcome, "errno");
-            local = CTessalyWebAPI::ServerErrorMessage(static_cast<int>(std::strtol(errnoText.c_str(), nullptr, 10)));
+        const CTessalyWebAPI::Answer outcome = CTessalyWebAPI::ReadOutcome(document);
+        if (!outcome.accepted) {
+            local = outcome.detail;
         } else {
             LOG_WRITE(1, "content_groups get");
             // Anything but an array lists no group.

@@ -10,35 +10,23 @@
 #include <new>
 
 namespace {
-
 const char kListingEndpoint[] = "manageContentGroups.json";
-
-// How session and connection are named in traces: their handle values.
-template <class Object>
-int TraceIdentity(const Object* object) {
-    return object ? static_cast<int>(reinterpret_cast<INT_PTR>(object->Handle())) : 0;
-}
-
 }  // namespace
 
 int CTessalyWebAPI::ManageContentGroups(fw::HttpConnection* connection, fw::InternetSession* session,
                                         std::string* response, std::string* message) {
-    LOG_WRITE(1, "start       GetManageContentGroups[%d][%d]", TraceIdentity(session), TraceIdentity(connection));
-    if (!session || !connection) {
-        LOG_WRITE(1, "NOT Session Instance Error");
-        return 0;
-    }
-    if (!response || !message) {
-        LOG_WRITE(4, "ErrorMessage is null");
+    LOG_WRITE(1, "start       GetManageContentGroups[%d][%d]", Identity(session), Identity(connection));
+    if (const auto missing = CallerMissing(session && connection, response && message)) {
+        LOG_WRITE(missing->level, "%s", missing->trace);
         return 0;
     }
 
     int result = 0;
     std::string detail;
     std::unique_ptr<fw::HttpRequest> request;
-    ConnectionSettings settings;
-    fw::UrlParts url;
-    if (!CurrentConnection(settings) || !ParseServerUrl(settings.Server, url)) {
+    Target target;
+    const fw::UrlParts& url = target.url;
+    if (!CurrentTarget(target)) {
         detail = LoadMessageById(IDS_SERVER_URL_INVALID);
     } else {
         try {

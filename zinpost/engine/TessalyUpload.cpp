@@ -150,7 +150,7 @@ public:
         if (m_context.transferFlag) *m_context.transferFlag = value;
     }
     bool CancelRequested() const { return m_context.cancelFlag && *m_context.cancelFlag == 1; }
-    const volatile int* CancelFlag() const { return m_context.cancelFlag; }
+    const std::atomic<int>* CancelFlag() const { return m_context.cancelFlag; }
 
 private:
     static constexpr ULONGLONG kBarIntervalMs = 15;  // about a screen refresh
@@ -220,13 +220,12 @@ private:
         UPLOAD_LOG(1, "dialog[%s], File[%s]", fw::WideToAnsi(m_params.path).c_str(), m_utf8Name.get());
         m_progress.ShowName(ansiName);
 
-        ConnectionSettings settings;
-        fw::UrlParts url;
-        if (!CTessalyWebAPI::CurrentConnection(settings) || !CTessalyWebAPI::ParseServerUrl(settings.Server, url)) {
+        CTessalyWebAPI::Target target;
+        if (!CTessalyWebAPI::CurrentTarget(target)) {
             error = LoadMessageById(IDS_SERVER_URL_INVALID);
             return false;
         }
-        m_url = url;
+        m_url = target.url;
         try {
             OpenRequest();
         } catch (const fw::InternetException& e) {
@@ -432,12 +431,8 @@ std::string CTessalyWebAPI::UploadContentFile(fw::HttpConnection* connection, fw
                                               std::string* message) {
     UPLOAD_LOG(1, "UploadFile Function Start");
     // Caller errors: nothing is sent, and the text must not read as success.
-    if (!connection || !session) {
-        UPLOAD_LOG(1, "NOT Session Instance Error");
-        return LoadMessageById(IDS_SEND_FAILED);
-    }
-    if (!message) {
-        UPLOAD_LOG(4, "ErrorMessage is null");
+    if (const auto missing = CTessalyWebAPI::CallerMissing(connection && session, message != nullptr)) {
+        UPLOAD_LOG(missing->level, "%s", missing->trace);
         return LoadMessageById(IDS_SEND_FAILED);
     }
 

@@ -66,8 +66,6 @@ std::unique_ptr<fw::HttpRequest> SendLogin(const fw::HttpConnection& connection,
     return request;
 }
 
-int HandleIdentity(HINTERNET handle) { return static_cast<int>(reinterpret_cast<INT_PTR>(handle)); }
-
 }  // namespace
 
 int CTessalyWebAPI::AuthUserLogin(InternetSessionHolder& session, std::string* message,
@@ -84,9 +82,10 @@ int CTessalyWebAPI::AuthUserLogin(InternetSessionHolder& session, std::string* m
     int result = 0;
     std::string detail;
     std::unique_ptr<fw::HttpRequest> request;
-    ConnectionSettings settings;
-    fw::UrlParts url;
-    if (!CurrentConnection(settings) || !ParseServerUrl(settings.Server, url)) {
+    Target target;
+    const ConnectionSettings& settings = target.settings;
+    const fw::UrlParts& url = target.url;
+    if (!CurrentTarget(target)) {
         detail = LoadMessageById(IDS_SERVER_URL_INVALID);
     } else {
         LOG_WRITE(1, "url:%s", settings.Server.c_str());
@@ -173,30 +172,26 @@ int CTessalyWebAPI::AuthUserLogin(InternetSessionHolder& session, std::string* m
         connection.reset();
         session.reset();
     }
-    LOG_WRITE(1, "LOGIN: process end Int[%d], Http[%d]", Identity(session), Identity(connection));
+    LOG_WRITE(1, "LOGIN: process end Int[%d], Http[%d]", Identity(session.get()), Identity(connection.get()));
     return result;
 }
 
 int CTessalyWebAPI::AuthUserLogout(InternetSessionHolder& session, HttpConnectionHolder& connection,
                                    std::string* message) {
-    LOG_WRITE(1, "ServerLogout start ----Int[%d], http[%d]", Identity(session), Identity(connection));
-    if (!session || !connection) {
-        LOG_WRITE(1, "NOT Session Instance Error");
-        return 0;
-    }
-    if (!message) {
-        LOG_WRITE(4, "ErrorMessage is null");
+    LOG_WRITE(1, "ServerLogout start ----Int[%d], http[%d]", Identity(session.get()), Identity(connection.get()));
+    if (const auto missing = CallerMissing(session && connection, message != nullptr)) {
+        LOG_WRITE(missing->level, "%s", missing->trace);
         return 0;
     }
 
     int result = 0;
     std::string detail;
     std::unique_ptr<fw::HttpRequest> request;
-    ConnectionSettings settings;
-    fw::UrlParts url;
+    Target target;
     try {
         // An unparsable URL sends nothing; the failure has no detail.
-        if (CurrentConnection(settings) && ParseServerUrl(settings.Server, url)) {
+        if (CurrentTarget(target)) {
+            const fw::UrlParts& url = target.url;
             request = OpenRequest(*connection, "GET", url, kLogoutEndpoint, RequestFlagsFor(url));
             ApplyCertificateOptions(*request);
             LOG_WRITE(1, "LOGOUT : SendRequest");
@@ -258,7 +253,7 @@ std::string CTessalyWebAPI::HttpStatusMessage(DWORD status) {
 }
 
 CTessalyWebAPI::BodyRead CTessalyWebAPI::ReadResponseText(fw::HttpRequest& request, std::string& text,
-                                                          const volatile int* cancel) {
+                                                          const std::atomic<int>* cancel) {
     // Line by line, each without its line feed, joined with nothing between.
     // What has come is read at once (a read of more waits until it is all
     // there), so the limits are looked at whenever a piece arrives; a
@@ -306,15 +301,17 @@ void CTessalyWebAPI::SetAnswerTimeLimitsForTesting(DWORD waitMs, DWORD readLimit
 
 std::string CTessalyWebAPI::LastErrorText() { return fw::SystemErrorText(GetLastError()); }
 
-bool CTessalyWebAPI::CurrentConnection(ConnectionSettings& settings) {
+bool CTessalyWebAPI::CurrentTarget(Target& target) {
     const CAppSettings* record = GetAppSettings();
     if (!record) return false;
-    settings = record->Connection();
-    return true;
+    target.settings = record->Connection();
+    return fw::ParseHttpUrl(target.settings.Server, target.url);
 }
 
-bool CTessalyWebAPI::ParseServerUrl(const std::string& server, fw::UrlParts& url) {
-    return fw::ParseHttpUrl(server, url);
+std::optional<CTessalyWebAPI::Missing> CTessalyWebAPI::CallerMissing(bool haveSession, bool haveTexts) {
+    if (!haveSession) return Missing{1, "NOT Session Instance Error"};
+    if (!haveTexts) return Missing{4, "ErrorMessage is null"};
+    return std::nullopt;
 }
 
 DWORD CTessalyWebAPI::RequestFlagsFor(const fw::UrlParts& url) {
@@ -358,25 +355,19 @@ CTessalyWebAPI::Answer CTessalyWebAPI::ReadAnswer(const std::string& body, BodyR
         answer.detail = LoadMessageById(IDS_RESPONSE_PARSE_FAILED);
         return answer;
     }
+    return ReadOutcome(document);
+}
+
+CTessalyWebAPI::Answer CTessalyWebAPI::ReadOutcome(const picojson::value& document) {
+    Answer answer;
     answer.parsed = true;
-    // A "result" that is missing or not an object reads as one without
-    // members: a failure with the code 0.
     const picojson::value& outcome = json::Member(document, "result");
     answer.success = json::MemberText(outcome, "success");
     answer.accepted = answer.success.compare(0, 4, "true") == 0;
     if (!answer.accepted) {
         answer.errnoText = json::MemberText(outcome, "errno");
         // Leading decimal digits: 6, 6.000000 and "6" all read as 6.
-        const int code = static_cast<int>(std::strtol(answer.errnoText.c_str(), nullptr, 10));
-        answer.detail = ServerErrorMessage(code);
+        answer.detail = ServerErrorMessage(static_cast<int>(std::strtol(answer.errnoText.c_str(), nullptr, 10)));
     }
     return answer;
-}
-
-int CTessalyWebAPI::Identity(const InternetSessionHolder& session) {
-    return session ? HandleIdentity(session->Handle()) : 0;
-}
-
-int CTessalyWebAPI::Identity(const HttpConnectionHolder& connection) {
-    return connection ? HandleIdentity(connection->Handle()) : 0;
 }

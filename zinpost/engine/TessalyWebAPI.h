@@ -9,14 +9,16 @@
 // logged-in session and connection belong to the caller (the shared server
 // session), which hands its holders to login and logout and the connection
 // to every request.
+#include "zinpost/engine/AppSettings.h"
 #include "zinpost/engine/UploadTypes.h"
+
+#include "zinpost/engine/Json.h"
 
 #include "framework/Internet.h"
 
 #include <memory>
+#include <optional>
 #include <string>
-
-struct ConnectionSettings;
 
 using InternetSessionHolder = std::unique_ptr<fw::InternetSession>;
 using HttpConnectionHolder = std::unique_ptr<fw::HttpConnection>;
@@ -98,15 +100,27 @@ public:
     // (kAnswerWaitMs) or the body is not whole within kAnswerReadLimitMs
     // (ERROR_INTERNET_TIMEOUT).
     static BodyRead ReadResponseText(fw::HttpRequest& request, std::string& text,
-                                     const volatile int* cancel = nullptr);
+                                     const std::atomic<int>* cancel = nullptr);
     // The system's text for the calling thread's last error; empty when none.
     static std::string LastErrorText();
 
-    // The connection values of the process's settings record, copied under
-    // their lock; false when no record is registered.
-    static bool CurrentConnection(ConnectionSettings& settings);
-    // Splits the configured server URL; false when it cannot be parsed.
-    static bool ParseServerUrl(const std::string& server, fw::UrlParts& url);
+    // Where a request goes: the connection values of the process's settings
+    // record (copied under their lock) and the server URL split.
+    struct Target {
+        ConnectionSettings settings;
+        fw::UrlParts url;
+    };
+    // False when no record is registered or its URL cannot be parsed.
+    static bool CurrentTarget(Target& target);
+    // What a request on the login's session lacks before it may send
+    // anything: the session or the connection ("NOT Session Instance Error",
+    // level 1), or a text for its result ("ErrorMessage is null", level 4).
+    // Traced by the caller, under its own name, as the log's readers know it.
+    struct Missing {
+        int level;
+        const char* trace;
+    };
+    static std::optional<Missing> CallerMissing(bool haveSession, bool haveTexts);
     // The flag set for login, logout and upload: secure for https.
     static DWORD RequestFlagsFor(const fw::UrlParts& url);
     // Opens a request for `endpoint`: its path is the URL path followed
@@ -131,11 +145,20 @@ public:
     };
     // A body read whole is parsed; one that was too large reads as not JSON.
     static Answer ReadAnswer(const std::string& body, BodyRead read = BodyRead::Whole);
+    // The envelope of a parsed answer, every endpoint's (the group listing's
+    // too): "success" read as text, and when it does not start with "true",
+    // "errno" read as text and its leading digits' server message. A
+    // "result" that is missing or not an object reads as one without
+    // members: a failure with the code 0.
+    static Answer ReadOutcome(const picojson::value& document);
 
     // Tests shorten the answer waits; the program never calls this.
     static void SetAnswerTimeLimitsForTesting(DWORD waitMs, DWORD readLimitMs);
 
-    // How session and connection are named in traces: their handle values.
-    static int Identity(const InternetSessionHolder& session);
-    static int Identity(const HttpConnectionHolder& connection);
+    // How a session or connection is named in traces: its handle value, 0
+    // for none.
+    template <class Object>
+    static int Identity(const Object* object) {
+        return object ? static_cast<int>(reinterpret_cast<INT_PTR>(object->Handle())) : 0;
+    }
 };

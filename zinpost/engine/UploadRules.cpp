@@ -4,6 +4,7 @@
 #include "zinpost/engine/Log.h"
 #include "zinpost/resource.h"
 
+#include "framework/CommandLine.h"
 #include "framework/FilePath.h"
 #include "framework/Text.h"
 #include "framework/WinHandle.h"
@@ -88,15 +89,15 @@ UINT CheckUploadSettings(CAppSettings& s) {
 
 std::vector<std::wstring> CommandLineDocuments(const std::wstring& commandLine, const std::wstring& programPath) {
     std::vector<std::wstring> documents;
-    int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(commandLine.c_str(), &argc);
-    if (!argv) return documents;
+    const std::vector<std::wstring> args = fw::SplitCommandLine(commandLine);
     // Started the usual way the first argument is the program itself; from
-    // the Explorer extension it is already a document.
-    const int first = argc > 0 && FileNameOf(argv[0]) == FileNameOf(programPath) ? 1 : 0;
-    for (int i = first; i < argc; ++i)
-        if (!IsDirectory(argv[i])) documents.emplace_back(argv[i]);
-    LocalFree(argv);
+    // the Explorer extension it is already a document. Told apart by the
+    // file name and extension alone, compared exactly: a start by a relative
+    // name typed with its extension skips it too (the window's own rule,
+    // which compares whole paths, decides whether this is a start with files).
+    const size_t first = !args.empty() && FileNameOf(args[0]) == FileNameOf(programPath) ? 1 : 0;
+    for (size_t i = first; i < args.size(); ++i)
+        if (!IsDirectory(args[i])) documents.push_back(args[i]);
     return documents;
 }
 

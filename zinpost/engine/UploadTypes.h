@@ -1,6 +1,8 @@
 #pragma once
 // What an upload run hands to the upload request for each file.
 #include <windows.h>
+
+#include <atomic>
 #include <string>
 
 // One file's parameters, built from the settings and the file's path.
@@ -18,6 +20,6 @@ struct UploadProgressContext {
     HWND progressBar = nullptr;          // range 0..100, the percentage sent
     std::wstring text;                   // not used by the upload
     HWND fileNameDisplay = nullptr;      // shows the registered name
-    volatile int* transferFlag = nullptr; // 1 while file data is written
-    volatile int* cancelFlag = nullptr;   // 1: stop after the current block
+    std::atomic<int>* transferFlag = nullptr;  // 1 while file data is written
+    std::atomic<int>* cancelFlag = nullptr;    // 1: stop after the current block
 };

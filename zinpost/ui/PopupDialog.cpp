@@ -78,11 +78,10 @@ int CPopupDialog::TextWidth(const std::string& text) const {
     // and a cut warning would hide its point.
     SIZE needed{};
     const std::wstring wide = fw::AnsiToWide(text);
-    if (HDC dc = GetDC(m_stcMessage)) {
-        const HGDIOBJ old = SelectObject(dc, m_font ? m_font.get() : GetStockObject(DEFAULT_GUI_FONT));
-        GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &needed);
-        SelectObject(dc, old);
-        ReleaseDC(m_stcMessage, dc);
+    if (const fw::WindowDc dc{m_stcMessage}) {
+        const HGDIOBJ old = SelectObject(dc.get(), m_font ? m_font.get() : GetStockObject(DEFAULT_GUI_FONT));
+        GetTextExtentPoint32W(dc.get(), wide.c_str(), static_cast<int>(wide.size()), &needed);
+        SelectObject(dc.get(), old);
     }
     return std::max(estimate, static_cast<int>(needed.cx));
 }

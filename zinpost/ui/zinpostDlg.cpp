@@ -11,6 +11,7 @@
 #include "zinpost/resource.h"
 #include "zinpost/ui/zinpostApp.h"
 
+#include "framework/CommandLine.h"
 #include "framework/Font.h"
 #include "framework/Profile.h"
 #include "framework/Text.h"
@@ -18,8 +19,9 @@
 #include <commctrl.h>
 #include <windowsx.h>
 
-CzinpostDlg::CzinpostDlg(CAppSettings* settings)
+CzinpostDlg::CzinpostDlg(CAppSettings* settings, std::wstring commandLine)
     : fw::Dialog(IDD_ZINPOST_DIALOG),
+      m_commandLine(std::move(commandLine)),
       m_settings(settings),
       m_hIcon(static_cast<HICON>(
           LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE))) {
@@ -84,13 +86,12 @@ BOOL CzinpostDlg::OnInitDialog() {
 
 // A start with files on the command line posts the window a drop.
 void CzinpostDlg::StartCommandLineRun() {
-    int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (!argv) return;
+    const std::vector<std::wstring> args = fw::SplitCommandLine(m_commandLine);
     // With one argument only a start "with files" when it is not this
-    // program's own path (a double-click start passes just that path).
-    const bool withFiles = argc > 1 || (argc == 1 && fw::ProgramPath() != argv[0]);
-    LocalFree(argv);
+    // program's own full path (a double-click start passes just that path):
+    // compared whole and exactly, unlike the drop handler, which compares
+    // file names. The extension relies on neither: its line holds files only.
+    const bool withFiles = args.size() > 1 || (args.size() == 1 && fw::ProgramPath() != args[0]);
     if (withFiles) {
         m_bCommandLine = 1;
         PostMessageW(Hwnd(), WM_DROPFILES, 0, 0);
@@ -195,14 +196,13 @@ INT_PTR CzinpostDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool&
 
 void CzinpostDlg::OnRButtonUp(UINT, POINT point) {
     if (m_bBusy) return;
-    HMENU menu = LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_POPUP_MENU));
+    const fw::UniqueHMenu menu(LoadMenuW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDR_POPUP_MENU)));
     if (!menu) return;
-    HMENU popup = GetSubMenu(menu, 0);
+    HMENU popup = GetSubMenu(menu.get(), 0);
     const bool topmost = GetWindowLongW(Hwnd(), GWL_EXSTYLE) & WS_EX_TOPMOST;
     CheckMenuItem(popup, ID_MENU_TOPMOST, MF_BYCOMMAND | (topmost ? MF_CHECKED : MF_UNCHECKED));
     ClientToScreen(Hwnd(), &point);
     TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_RIGHTBUTTON, point.x, point.y, 0, Hwnd(), nullptr);
-    DestroyMenu(menu);
 }
 
 void CzinpostDlg::ToggleTopMost() {

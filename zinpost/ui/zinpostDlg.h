@@ -15,11 +15,13 @@
 
 #include <shellapi.h>
 
+#include <atomic>
 #include <string>
 
 class CzinpostDlg : public fw::Dialog, public IUploadWindow {
 public:
-    explicit CzinpostDlg(CAppSettings* settings);
+    // `commandLine`: the process's own, which a start with files carries.
+    explicit CzinpostDlg(CAppSettings* settings, std::wstring commandLine = GetCommandLineW());
     ~CzinpostDlg() override;
 
     // The upload run (drop handler on the user-interface thread, worker body
@@ -28,17 +30,12 @@ public:
     void UploadFunction() override;
     int TransferFlag() const override { return m_bTransferFlag; }
 
-    // Run state, read by tests and by the run.
-    UploadEntryList m_FileList;
-    int m_nFileCount = 0;
-    int m_bCommandLine = 0;
-    volatile int m_bBusy = 0;
-    volatile int m_bCancelRequested = 0;
-    volatile int m_bClosing = 0;
-    volatile int m_bTransferFlag = 0;
-    volatile BYTE m_bWaitCursor = 0;
-    volatile BYTE m_bRunningCursor = 0;
-    std::string m_strStatus;
+    // The run's state as seen from outside (the tests), read only. The list
+    // is the run's own: read it while no run is active.
+    const UploadEntryList& FileList() const { return m_FileList; }
+    int FileCount() const { return m_nFileCount; }
+    bool StartedWithFiles() const { return m_bCommandLine != 0; }
+    bool Busy() const { return m_bBusy != 0; }
 
 protected:
     BOOL OnInitDialog() override;
@@ -69,6 +66,20 @@ private:
     void ShowIdleLayout();
     void SetStatus(const std::string& text);
 
+    // Run state. The flags pass between the user-interface thread and the
+    // upload thread: atomic, holding the ints (bytes) the run is made of.
+    UploadEntryList m_FileList;
+    int m_nFileCount = 0;
+    int m_bCommandLine = 0;
+    std::atomic<int> m_bBusy{0};
+    std::atomic<int> m_bCancelRequested{0};
+    std::atomic<int> m_bClosing{0};
+    std::atomic<int> m_bTransferFlag{0};
+    std::atomic<BYTE> m_bWaitCursor{0};
+    std::atomic<BYTE> m_bRunningCursor{0};
+    std::string m_strStatus;
+
+    const std::wstring m_commandLine;
     CAppSettings* m_settings;
     fw::UniqueHIcon m_hIcon;
     CSettingButton m_settingButton;

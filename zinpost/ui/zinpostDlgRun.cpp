@@ -29,12 +29,7 @@ std::string PathTooLongText() {
 }  // namespace
 
 void CzinpostDlg::OnDropFiles(HDROP drop) {
-    struct DropRelease {
-        HDROP handle;
-        ~DropRelease() {
-            if (handle) DragFinish(handle);
-        }
-    } release{drop};
+    const fw::UniqueHDrop release(drop);
 
     // While a run is active, and while one of the window's dialogs (or a
     // message) is open and may be writing the settings, nothing is taken.
@@ -62,7 +57,7 @@ void CzinpostDlg::OnDropFiles(HDROP drop) {
         }
     }
     const std::vector<std::wstring> documents =
-        commandLine ? CommandLineDocuments(GetCommandLineW(), fw::ProgramPath()) : DroppedDocuments(drop);
+        commandLine ? CommandLineDocuments(m_commandLine, fw::ProgramPath()) : DroppedDocuments(drop);
     for (const std::wstring& path : documents) m_FileList.push_back(UploadEntry{path, 0});
     m_nFileCount = static_cast<int>(m_FileList.size());
     LOG_WRITE(1, "OnDropFiles: files[%d] commandLine[%d]", m_nFileCount, commandLine ? 1 : 0);
