@@ -7,7 +7,7 @@
 #include "common/SettingsNames.h"
 
 #include "zinpost/engine/AppSettings.h"
-#include "tests/support/StandinServer.h"
+#include "tests/support/StandinFixture.h"
 #include "tests/support/TempDir.h"
 
 #include "framework/Profile.h"
@@ -30,24 +30,17 @@ inline std::string Utf8(const std::wstring& text) { return fw::WideToUtf8(text);
 
 // The real settings key of the prefix (the program is another process):
 // each test writes what it needs and removes the key afterwards.
-class ProgramTest : public ::testing::Test {
+class ProgramTest : public StandinSuiteTest {
 protected:
-    static void SetUpTestSuite() { server = std::make_unique<StandinServer>(); }
-    static void TearDownTestSuite() { server.reset(); }
-
     void SetUp() override {
-        server->Reset();
+        StandinSuiteTest::SetUp();
         RemoveSettings();
         profile.SetRegistryKey(settings_names::kRegistryKey);
-        settings.Server = server->Url();
-        settings.User = "tester";
-        settings.Password = "p@ss word";
+        UseServer(server(), settings, "http", "tester", "p@ss word");
         settings.Folder = kFolderId;
         settings.FolderName = kFolderName;
         settings.SelectFileDelete = 0;
         settings.DisplayResult = 1;
-        settings.ProxySelect = 0;
-        server->SetAccounts({{"tester", "p@ss word"}});
     }
     void TearDown() override { RemoveSettings(); }
 
@@ -63,7 +56,7 @@ protected:
     // The files the server stored, name (UTF-8) to SHA-256.
     std::map<std::string, std::string> Stored() const {
         std::map<std::string, std::string> stored;
-        const picojson::value files = server->Files();
+        const picojson::value files = server().Files();
         for (const picojson::value& file : files.get("files").get<picojson::array>()) {
             if (file.get("replaced").is<bool>() && file.get("replaced").get<bool>()) continue;
             EXPECT_EQ(RecordString(file, "group_id"), std::to_string(kFolderId));
@@ -72,9 +65,8 @@ protected:
         return stored;
     }
 
-    int UploadRequests() const { return static_cast<int>(server->Requests("uploadContentFile.json").size()); }
+    int UploadRequests() const { return static_cast<int>(server().Requests("uploadContentFile.json").size()); }
 
-    inline static std::unique_ptr<StandinServer> server;
     TempDir dir;
     fw::Profile profile{settings_names::kApplication};
     CAppSettings settings{&profile};

@@ -44,7 +44,7 @@ TEST_F(ProgramTest, ThreeFilesArriveAndTheResultListsThem) {
     EXPECT_EQ(stored.at("data.bin"), Sha256::OfBytes(data));
     EXPECT_EQ(stored.at(u8"見積書 2026.pdf"), Sha256::OfBytes(pdf));
     // Every login of the run was followed by its logout.
-    const picojson::value counters = server->Counters();
+    const picojson::value counters = server().Counters();
     EXPECT_EQ(counters.get("logins").get<double>(), counters.get("logouts").get<double>());
 }
 
@@ -88,7 +88,7 @@ TEST_F(ProgramTest, MissingFileIsListedWithItsReasonAndTheOthersArrive) {
 TEST_F(ProgramTest, ServerRefusalIsListedWithTheServersMessage) {
     settings.DisplayResult = 0;  // a failure shows the result all the same
     SaveSettings();
-    server->Script("uploadContentFile.json", R"([{"errno": 14}])");
+    server().Script("uploadContentFile.json", R"([{"errno": 14}])");
     const std::wstring file = MakeFile(L"full.txt", "no room");
     ZinpostProcess program({file});
     HWND result = program.ResultWindow(kRunTimeoutMs);
@@ -146,8 +146,8 @@ HTREEITEM FirstGrandchild(HWND tree) {
 TEST_F(ProgramTest, ANewUserSetsTheProgramUpThroughItsWindows) {
     const std::wstring user = L"山田太郎";
     const std::wstring password = L"a&b=c d日本";
-    server->SetAccounts({{Utf8(user), Utf8(password)}});
-    server->Control("POST", "/groups", u8R"({"content_groups": [
+    server().SetAccounts({{Utf8(user), Utf8(password)}});
+    server().Control("POST", "/groups", u8R"({"content_groups": [
         {"content_group_id": "1", "parent_content_group_id": null, "title_ja": "全社共有", "type": "1"},
         {"content_group_id": "3", "parent_content_group_id": "1", "title_ja": "開発部", "type": "1"},
         {"content_group_id": "4", "parent_content_group_id": "3", "title_ja": "設計資料", "type": "1"},
@@ -161,7 +161,7 @@ TEST_F(ProgramTest, ANewUserSetsTheProgramUpThroughItsWindows) {
     PressButton(setup, 1001);
     HWND serverDialog = first.WaitForWindow(L"Tessaly センドレット：サーバー設定", 30000);
     ASSERT_TRUE(serverDialog);
-    std::wstring url = fw::Utf8ToWide(server->Url());
+    std::wstring url = fw::Utf8ToWide(server().Url());
     url.pop_back();  // typed without its final "/"
     TypeInto(serverDialog, 1008, url);
     TypeInto(serverDialog, 1009, user);
@@ -219,7 +219,7 @@ TEST_F(ProgramTest, ANewUserSetsTheProgramUpThroughItsWindows) {
     EXPECT_EQ(ControlText(result, kResultSummary), L"成功：2  失敗：0");
     PressButton(result, IDOK);
     EXPECT_EQ(second.WaitForExit(30000), 0u);
-    const picojson::value files = server->Files();
+    const picojson::value files = server().Files();
     ASSERT_EQ(files.get("files").get<picojson::array>().size(), 2u);
     for (const picojson::value& file : files.get("files").get<picojson::array>()) {
         EXPECT_EQ(RecordString(file, "group_id"), "4");
@@ -253,7 +253,7 @@ TEST_F(ProgramTest, CancelDuringTheSecondTransferStopsTheRun) {
     settings.DisplayResult = 0;
     SaveSettings();
     // The second upload's body is read slowly, so its transfer lasts.
-    server->Script("uploadContentFile.json", R"([{"pass": true}, {"read_rate": 1000000}])");
+    server().Script("uploadContentFile.json", R"([{"pass": true}, {"read_rate": 1000000}])");
     std::string big(24 * 1024 * 1024, 'x');
     const std::vector<std::wstring> files = {MakeFile(L"one.txt", "1"), MakeFile(L"two.bin", big),
                                              MakeFile(L"three.txt", "3")};

@@ -87,12 +87,12 @@ TEST_P(ClosingTest, EndsTheProcessWithExitCodeZero) {
         // through a proxy that keeps asking for credentials.
         settings.ProxySelect = 2;
         settings.ProxyAddress = "127.0.0.1";
-        settings.ProxyPort = std::to_string(server->StartProxy());
-        server->Script("authUserLogin", R"([{"proxy_auth": true, "forever": true}])");
+        settings.ProxyPort = std::to_string(server().StartProxy());
+        server().Script("authUserLogin", R"([{"proxy_auth": true, "forever": true}])");
         programFirst = true;
         break;
     case CloseDuring::Transfer:
-        server->Script("uploadContentFile.json", R"([{"read_rate": 1000000}])");
+        server().Script("uploadContentFile.json", R"([{"read_rate": 1000000}])");
         files.push_back(MakeFile(L"big.bin", std::string(24 * 1024 * 1024, 'y')));
         break;
     case CloseDuring::SlowConversion:
@@ -145,7 +145,7 @@ TEST_P(ClosingTest, EndsTheProcessWithExitCodeZero) {
     switch (GetParam()) {
     case CloseDuring::LoginInProxyDialog:
         // The window's last logout left the session to the login that held it.
-        EXPECT_TRUE(server->Requests("authUserLogout").empty());
+        EXPECT_TRUE(server().Requests("authUserLogout").empty());
         break;
     case CloseDuring::SlowConversion: {
         // The converter was neither released nor unloaded under its call.
@@ -234,7 +234,7 @@ TEST_F(ProgramTest, DiagnosticLogHoldsNoSecret) {
     settings.Password = password;
     SaveSettings();
     const std::string passwordUtf8 = fw::WideToUtf8(fw::AnsiToWide(password));
-    server->SetAccounts({{"tester", passwordUtf8}});
+    server().SetAccounts({{"tester", passwordUtf8}});
     const std::string deviceKey = MakeDeviceKey();
     const std::vector<std::string> secrets = {password, UrlEncode(password), passwordUtf8, deviceKey, kDeviceName};
     // A server that hands every secret back in every answer, the group
@@ -244,8 +244,8 @@ TEST_F(ProgramTest, DiagnosticLogHoldsNoSecret) {
         echo += secret + " ";
     const std::string ok = R"("result": {"success": true, "errno": 0}, "echo": )" + JsonText(echo);
     for (const char* endpoint : {"authUserLogin", "authUserLogout", "uploadContentFile.json"})
-        server->Script(endpoint, "[{\"json\": {" + ok + "}, \"forever\": true}]");
-    server->Script("manageContentGroups.json",
+        server().Script(endpoint, "[{\"json\": {" + ok + "}, \"forever\": true}]");
+    server().Script("manageContentGroups.json",
                    "[{\"json\": {" + ok + R"(, "content_groups": [{"content_group_id": 3, )" +
                        R"("parent_content_group_id": null, "title_ja": )" + JsonText(echo) + "}]}, \"forever\": true}]");
 
@@ -369,8 +369,8 @@ TEST_F(ProgramTest, SeededFaultSoakLosesNothingAndReportsEveryFailure) {
         else step = fw::Format(R"({"delay_ms": %d})", uniform(100, 1500));
         steps += (i ? ", " : "") + step;
     }
-    server->Script("uploadContentFile.json", steps + "]");
-    server->Script("authUserLogin", fw::Format(R"([{"pass": true, "times": %d}, {"errno": 10}])", uniform(15, 40)));
+    server().Script("uploadContentFile.json", steps + "]");
+    server().Script("authUserLogin", fw::Format(R"([{"pass": true, "times": %d}, {"errno": 10}])", uniform(15, 40)));
 
     // Another program holds one file.
     const std::wstring releaseName = L"zinpost-soak-release-" + std::to_wstring(GetCurrentProcessId());
@@ -388,7 +388,7 @@ TEST_F(ProgramTest, SeededFaultSoakLosesNothingAndReportsEveryFailure) {
 
     settings.DisplayResult = 1;
     SaveSettings();
-    const int since = server->LastSequence();
+    const int since = server().LastSequence();
     ZinpostProcess program(files);
     HWND main = program.MainWindow();
     ASSERT_TRUE(main);
@@ -408,7 +408,7 @@ TEST_F(ProgramTest, SeededFaultSoakLosesNothingAndReportsEveryFailure) {
     std::map<std::string, std::vector<picojson::value>> attempts;
     std::map<std::string, int> faults;
     int uploadRequests = 0;
-    for (const picojson::value& record : server->Requests("", since)) {
+    for (const picojson::value& record : server().Requests("", since)) {
         const std::string endpoint = RecordString(record, "endpoint");
         const picojson::value& step = StepOf(record);
         if (endpoint == "authUserLogin" && Has(step, "errno")) ++faults["refused login"];

@@ -31,6 +31,9 @@ const char kNoFolderInfo[] = "フォルダー情報がありません。";      
 const char kCancelled[] = "アップロードをキャンセルしました。";             // 147
 const char kSendFailed[] = " ファイルの送信に失敗しました。(Exc:";          // 166, as the upload words it
 const char kErrno6Text[] = "URL、ユーザー名、パスワードが正しいか、確認して下さい。";
+const char kErrno4Text[] = "この端末の利用が認められてません。管理者に端末の利用申請をして下さい。";
+const char kErrno401Text[] =
+    "ログインしてください。管理サーバーから要求がありました。管理サーバーから情報を取得するにはログインが必要です。";
 const char kErrno14Text[] =
     "アップロード先の容量不足が発生しています。不要なファイルを削除して、空き容量を増やして下さい。";
 // The answer waits of these tests: short, but far above a loaded machine's
@@ -93,7 +96,13 @@ std::string Document(Endpoint e, const std::string& result, const std::string& e
 
 std::string UnknownCodeText(int code) { return fw::Format("サーバーから不明なエラーコード(%d)が返されました。", code); }
 std::string ServerText(int code) {
-    return code == 6 ? kErrno6Text : code == 14 ? kErrno14Text : UnknownCodeText(code);
+    switch (code) {
+    case 4: return kErrno4Text;
+    case 6: return kErrno6Text;
+    case 14: return kErrno14Text;
+    case 401: return kErrno401Text;
+    default: return UnknownCodeText(code);
+    }
 }
 std::string StatusText(int status) {
     return fw::Format(
@@ -117,6 +126,11 @@ const std::pair<const char*, int> kErrnoValues[] = {
     {"1e18", 2147483647}, {"-1e18", -2147483647 - 1}, {"99999999999", 2147483647}, {"null", 0},
     {"true", 0},        {"[]", 0},          {"{}", 0},            {"\"\"", 0},
     {"\"\\u0000\"", 0}, {"\"\xef\xbc\x96\"", 0},  // a full-width 6
+};
+// Codes with texts of their own, codes without (a negative one must not
+// reach the program's other strings: 10000 - 9899 = 101), and no digits.
+const std::pair<const char*, int> kErrnoTexts[] = {
+    {"4", 4}, {"401", 401}, {"8", 8}, {"17", 17}, {"99999", 99999}, {"-9899", -9899}, {"\"abc\"", 0},
 };
 
 // The corpus for one endpoint. The envelope matrix (every "success" with
@@ -142,9 +156,11 @@ std::vector<HostileAnswer> Corpus(Endpoint e) {
     }
     if (e != Endpoint::Login)
         for (const auto& [errnoValue, code] : kErrnoValues) envelope("false", errnoValue, false, code);
-    for (const char* result : {"\"ok\"", "[1, 2]", "null", "7", "true", "{}"})
+    for (const auto& [errnoValue, code] : kErrnoTexts) envelope("false", errnoValue, false, code);
+    for (const char* result : {"\"ok\"", "\"true\"", "[1, 2]", "null", "7", "true", "{}"})
         add(std::string("result ") + result, BodyStep(Document(e, result)), Outcome::ServerError, 0);
-    for (const char* top : {"[]", "\"text\"", "42", "null", "{\"results\": {\"success\": true}}"})
+    for (const char* top : {"[]", "[{\"result\": {\"success\": true}}]", "\"text\"", "\"true\"", "42", "null",
+                            "{\"results\": {\"success\": true}}"})
         add(std::string("top ") + top, BodyStep(top), Outcome::ServerError, 0);
     add("long success", BodyStep(Document(e, "{\"success\": \"true" + std::string(10000, 'x') + "\"}")),
         Outcome::Accepted);
@@ -246,6 +262,7 @@ protected:
     struct Result {
         int value = -1;  // the operation's int result (login, logout, listing)
         std::string text = kUntouched;
+        size_t sends = 0;  // the requests of the endpoint the server answered
     };
 
     // One operation against the scripted answer.
@@ -262,6 +279,7 @@ protected:
             }
         }
         server().Script(EndpointName(e), "[" + answer.step + "]");
+        const int since = server().LastSequence();
         switch (e) {
         case Endpoint::Login:
             r.value = api.AuthUserLogin(session, &r.text, connection);
@@ -288,8 +306,7 @@ protected:
             std::thread canceller;
             if (answer.outcome == Outcome::Cancelled) {
                 // Once the server has the whole upload, only the answer is left to read.
-                const int since = server().LastSequence();
-                canceller = std::thread([&, since] {
+                canceller = std::thread([&] {
                     WaitFor([&] { return !server().Requests(EndpointName(e), since).empty(); }, 20000);
                     cancel = 1;
                 });
@@ -300,6 +317,9 @@ protected:
             break;
         }
         }
+        // The record of an answered request may be finished just after the
+        // client has read the answer.
+        WaitFor([&] { return (r.sends = server().Requests(EndpointName(e), since).size()) > 0; }, 5000);
         return r;
     }
 
@@ -319,6 +339,11 @@ protected:
         }
         if (!upload) {
             EXPECT_EQ(r.value, 0);
+        }
+        // An answer, however bad, is never a reason to send again.
+        if (a.outcome == Outcome::ServerError || a.outcome == Outcome::Unreadable || a.outcome == Outcome::Empty ||
+            a.outcome == Outcome::Status || a.outcome == Outcome::NoFolder) {
+            EXPECT_EQ(r.sends, 1u);
         }
         switch (a.outcome) {
         case Outcome::ServerError:

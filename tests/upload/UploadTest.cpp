@@ -640,28 +640,6 @@ TEST_F(UploadTest, FilesThatCannotBeOpenedLeaveTheSessionUsable) {
 
 // --- Answers ---
 
-TEST_F(UploadTest, ServerAnswersReadAsTheirMessages) {
-    const UploadParams params = Params(WriteFile(L"answers.txt", "answers"));
-    const struct {
-        const char* step;
-        std::string text;
-    } cases[] = {
-        {R"({"errno": 14})", kFullSpaceText},
-        {R"({"errno": 8})", "サーバーから不明なエラーコード(8)が返されました。"},
-        {R"({"empty": true})", kNoResponseText},
-        {R"({"not_json": true})", kNotJsonText},
-        {R"({"success": "true"})", ""},
-        // Compressed to a few bytes, but more than an answer may be once decoded.
-        {R"({"pad_to": 9437184, "gzip": true})", kNotJsonText},
-    };
-    for (const auto& c : cases) {
-        server().Script(kUploadEndpoint, std::string("[") + c.step + "]");
-        EXPECT_EQ(Upload(params), c.text) << c.step;
-    }
-    EXPECT_EQ(Uploads().size(), 6u);
-    EXPECT_EQ(CountOf(Trace(), "Upload:SendRequestEx[count:2]"), 0);
-}
-
 // The upload announces gzip and deflate: a compressing server or proxy
 // sends its answer so, whole or in chunks, and the file is reported stored
 // (once: a misread answer would have it sent again). The request goes out
