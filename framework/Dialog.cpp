@@ -118,8 +118,12 @@ void Dialog::ShowItem(int id, bool show) const { ShowWindow(Item(id), show ? SW_
 void Dialog::EnableItem(int id, bool enable) const { EnableWindow(Item(id), enable ? TRUE : FALSE); }
 
 bool Dialog::OnCommand(WORD id, WORD, HWND) {
-    if (id == IDOK || id == IDCANCEL) {
-        EndDialog(id);
+    if (id == IDOK) {
+        OnOK();
+        return true;
+    }
+    if (id == IDCANCEL) {
+        OnCancel();
         return true;
     }
     return false;
@@ -148,6 +152,10 @@ INT_PTR Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
         if (message == WM_SHOWWINDOW && wParam && m_showMessage && !m_shown) {
             m_shown = true;
             PostMessageW(m_hwnd, m_showMessage, 0, 0);
+        }
+        if (m_showMessage && message == m_showMessage) {
+            OnShown();
+            return TRUE;
         }
         bool handled = false;
         const INT_PTR result = OnMessage(message, wParam, lParam, handled);

@@ -31,8 +31,9 @@ public:
     // flag (for example WM_SETCURSOR's TRUE).
     void SetMessageResult(LRESULT result) const { SetWindowLongPtrW(m_hwnd, DWLP_MSGRESULT, result); }
 
-    // Once the dialog is first on screen it posts itself `message`, so that
-    // work runs with the window shown (0: nothing is posted).
+    // Once the dialog is first on screen it posts itself `message`, and
+    // OnShown runs when that message arrives: work done with the window
+    // shown (0: nothing is posted).
     void PostWhenShown(UINT message) { m_showMessage = message; }
 
     // Hands `work` to the dialog's thread without waiting for it (at once on
@@ -57,9 +58,15 @@ protected:
 
     // Return TRUE to let the system set the default focus.
     virtual BOOL OnInitDialog() { return TRUE; }
-    // WM_COMMAND; return true when handled. By default OK and Cancel end the
-    // dialog with their id.
+    // The message of PostWhenShown arrived.
+    virtual void OnShown() {}
+    // WM_COMMAND; return true when handled. By default OK and Cancel go to
+    // OnOK and OnCancel.
     virtual bool OnCommand(WORD id, WORD notifyCode, HWND control);
+    // OK (Enter) and Cancel (Escape, the close box): by default the dialog
+    // ends with their id.
+    virtual void OnOK() { EndDialog(IDOK); }
+    virtual void OnCancel() { EndDialog(IDCANCEL); }
     // Any other message. Set `handled` and return the dialog procedure's
     // result (set through DWLP_MSGRESULT where the message needs it).
     virtual INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled);

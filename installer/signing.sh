@@ -12,6 +12,8 @@
 # The password never appears on a command line: osslsigncode reads it from a
 # file descriptor.
 
+source "$(dirname "${BASH_SOURCE[0]}")/test-ca.sh"
+
 SIGN_DESCRIPTION="Tessaly Sendlet"
 SIGN_PKCS12=
 SIGN_PASSWORD=
@@ -45,19 +47,10 @@ signing_make_test_ca() {
   local out=$1 dir
   dir="$SIGN_WORK/test-ca"
   mkdir -p "$dir"
-  openssl req -x509 -newkey rsa:3072 -sha256 -nodes -days 30 -keyout "$dir/ca.key" -out "$dir/ca.pem" \
-    -subj "/O=KORVANTA/CN=Tessaly Sendlet TEST CA - not for distribution" \
-    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
-  openssl req -new -newkey rsa:3072 -sha256 -nodes -keyout "$dir/sign.key" -out "$dir/sign.csr" \
-    -subj "/O=KORVANTA/CN=KORVANTA TEST code signing - not for distribution" 2>/dev/null
-  printf '%s\n' "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature" "extendedKeyUsage=codeSigning" \
-    "subjectKeyIdentifier=hash" "authorityKeyIdentifier=keyid" >"$dir/sign.ext"
-  openssl x509 -req -sha256 -days 30 -in "$dir/sign.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" \
-    -CAcreateserial -extfile "$dir/sign.ext" -out "$dir/sign.pem" 2>/dev/null
-  # The same road as a real certificate: a PKCS#12 file with a password.
   SIGN_PASSWORD=$(openssl rand -hex 16)
-  openssl pkcs12 -export -inkey "$dir/sign.key" -in "$dir/sign.pem" -certfile "$dir/ca.pem" \
-    -out "$dir/sign.p12" -passout fd:3 3< <(printf '%s' "$SIGN_PASSWORD")
+  make_test_ca "$dir/ca" "/O=KORVANTA/CN=Tessaly Sendlet TEST CA - not for distribution" 30 &&
+    make_code_signer "$dir/sign" "$dir/ca" "/O=KORVANTA/CN=KORVANTA TEST code signing - not for distribution" 30 &&
+    make_signer_pkcs12 "$dir/sign" "$dir/ca" "$SIGN_PASSWORD" "$dir/sign.p12" || return 1
   SIGN_PKCS12="$dir/sign.p12"
   cp "$dir/ca.pem" "$out/test-ca.pem"
   SIGN_CAFILE="$out/test-ca.pem"

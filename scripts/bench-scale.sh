@@ -17,15 +17,8 @@ cmake --build --preset mingw -j2 --target scale_bench >/dev/null
 BENCH="$ROOT/build/mingw/tests/bench/scale_bench.exe"
 
 source scripts/wine-env.sh
-cleanup() {
-  wineserver -k 2>/dev/null || true
-  stop_xvfb
-}
-trap cleanup EXIT
-start_xvfb
-wineserver -k 2>/dev/null || true
-wineserver -p
-unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
+trap wine_session_stop EXIT
+wine_session_start
 
 scripts/wine-exec "$BENCH" menu
 scripts/wine-exec "$BENCH" folders

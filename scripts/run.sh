@@ -30,24 +30,14 @@ else
 fi
 
 source scripts/wine-env.sh
-SERVER_PID=
-cleanup() {
-  if [ -n "$SERVER_PID" ]; then kill "$SERVER_PID" 2>/dev/null || true; wait "$SERVER_PID" 2>/dev/null || true; fi
-  wineserver -k 2>/dev/null || true
-  stop_xvfb
-}
-trap cleanup EXIT
-[ -n "${DISPLAY:-}" ] || start_xvfb
-unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY
+trap wine_session_stop EXIT
+# On the caller's display when there is one: the windows can be watched.
+wine_session_start --use-display
 
-python3 tools/standin --demo --port-file "$RUN_DIR/ports.json" --data-dir "$RUN_DIR/data" \
-  >"$RUN_DIR/standin.log" 2>&1 &
-SERVER_PID=$!
-for _ in $(seq 100); do [ -s "$RUN_DIR/ports.json" ] && break; sleep 0.1; done
-HTTP_PORT=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["http"])' "$RUN_DIR/ports.json")
+start_standin "$RUN_DIR/ports.json" "$RUN_DIR/standin.log" --demo --data-dir "$RUN_DIR/data"
+HTTP_PORT=$(standin_port http)
 echo "stand-in server: http://127.0.0.1:$HTTP_PORT/api/ (account demo/demo, folder 開発部)"
 
-win() { echo "Z:${1//\//\\}"; }
 wine_args=()
 for f in "${files[@]}"; do wine_args+=("$(win "$f")"); done
 
@@ -56,9 +46,7 @@ scripts/wine-exec build/mingw/tools/demo/zinpost_demo.exe "$(win "$ROOT/build/mi
   "http://127.0.0.1:$HTTP_PORT/api/" demo demo 3 "開発部" "$(win "$RUN_DIR/result.bmp")" "${wine_args[@]}" || status=$?
 [ -f "$RUN_DIR/result.bmp" ] && convert "$RUN_DIR/result.bmp" "$RUN_DIR/result.png" && rm -f "$RUN_DIR/result.bmp"
 
-kill "$SERVER_PID" 2>/dev/null || true
-wait "$SERVER_PID" 2>/dev/null || true
-SERVER_PID=
+stop_standin
 echo "--- stored by the server ---"
 python3 tools/standin --print-stored --data-dir "$RUN_DIR/data"
 [ -f "$RUN_DIR/result.png" ] && echo "screenshot of the result window: $RUN_DIR/result.png"

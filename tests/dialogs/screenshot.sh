@@ -10,12 +10,8 @@ EXE="$BUILD_DIR/mingw/tests/dialogs/dialog_tests.exe"
 [ -f "$EXE" ] || { echo "build first: $EXE is missing" >&2; exit 1; }
 mkdir -p "$OUT"
 
-cleanup() {
-  wineserver -k 2>/dev/null || true
-  stop_xvfb
-}
-trap cleanup EXIT
-start_xvfb
+trap wine_session_stop EXIT
+wine_session_start
 ZINPOST_SCREENSHOT_DIR="$OUT" ZINPOST_SOURCE_DIR="$ROOT" ZINPOST_BINARY_DIR="$BUILD_DIR/mingw" "$ROOT/scripts/wine-exec" "$EXE" \
   --gtest_also_run_disabled_tests --gtest_filter='Screenshots.DISABLED_*'
 for bmp in "$OUT"/*.bmp; do

@@ -13,14 +13,13 @@ source "$ROOT/scripts/wine-env.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/zinpost-install.XXXXXX")
 export WINEPREFIX="$work/prefix"
 cleanup() {
-  wineserver -k 2>/dev/null || true
+  wine_session_stop
   rm -rf "$work"
 }
 trap cleanup EXIT
 cp -a "$template" "$WINEPREFIX" || exit 1
-wineserver -p
-# The prefix's services start here, away from the test's output.
-wine cmd /c exit >/dev/null 2>&1 || true
+# The display of the test run; the prefix's own wineserver and services.
+wine_session_start --use-display
 # Wine's background processes inherit standard output: a file, not ctest's pipe.
 wine "$@" >"$work/output" 2>&1 </dev/null
 status=$?

@@ -22,17 +22,11 @@ else older="$((major - 1)).0.0"; fi
 rm -rf "$packages"
 mkdir -p "$packages/identity"
 identity="$packages/identity"
-openssl req -x509 -newkey rsa:2048 -sha256 -nodes -days 2 -keyout "$identity/ca.key" -out "$identity/ca.pem" \
-  -subj "/O=KORVANTA/CN=install tests CA" \
-  -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign" 2>/dev/null
-openssl req -new -newkey rsa:2048 -sha256 -nodes -keyout "$identity/sign.key" -out "$identity/sign.csr" \
-  -subj "/O=KORVANTA/CN=install tests code signing" 2>/dev/null
-printf '%s\n' "keyUsage=critical,digitalSignature" "extendedKeyUsage=codeSigning" >"$identity/sign.ext"
-openssl x509 -req -sha256 -days 2 -in "$identity/sign.csr" -CA "$identity/ca.pem" -CAkey "$identity/ca.key" \
-  -CAcreateserial -extfile "$identity/sign.ext" -out "$identity/sign.pem" 2>/dev/null
+source "$ROOT/installer/test-ca.sh"
 password='a "pass" word, with blanks'
-openssl pkcs12 -export -inkey "$identity/sign.key" -in "$identity/sign.pem" -out "$identity/sign.p12" \
-  -passout fd:3 3< <(printf '%s' "$password")
+make_test_ca "$identity/ca" "/O=KORVANTA/CN=install tests CA" 2
+make_code_signer "$identity/sign" "$identity/ca" "/O=KORVANTA/CN=install tests code signing" 2
+make_signer_pkcs12 "$identity/sign" "$identity/ca" "$password" "$identity/sign.p12"
 
 SENDLET_SIGN_PKCS12="$identity/sign.p12" SENDLET_SIGN_PASSWORD=$password SENDLET_SIGN_CAFILE="$identity/ca.pem" \
   "$ROOT/installer/package.sh" --build "$build" --out "$packages/new" 2>"$packages/new.log" ||

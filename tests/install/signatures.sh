@@ -18,9 +18,7 @@ SIGN_WORK=$(mktemp -d)
 trap 'rm -rf "$SIGN_WORK"' EXIT
 source "$ROOT/installer/signing.sh"
 # Another CA of the same make, to show that verification trusts only its own.
-openssl req -x509 -newkey rsa:2048 -nodes -days 1 -keyout "$SIGN_WORK/other.key" -out "$SIGN_WORK/other.pem" \
-  -subj "/O=KORVANTA/CN=Tessaly Sendlet TEST CA - not for distribution" \
-  -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign" 2>/dev/null
+make_test_ca "$SIGN_WORK/other" "/O=KORVANTA/CN=Tessaly Sendlet TEST CA - not for distribution" 1
 
 # Changes one byte of $1 in what the signature covers: for a PE file the
 # first byte of its code, for the package a text of its string pool.

@@ -9,12 +9,8 @@ OUT=$(realpath -m "${1:-$BUILD_DIR/result-dialog.png}")
 EXE="$BUILD_DIR/mingw/tests/result/result_tests.exe"
 [ -f "$EXE" ] || { echo "build first: $EXE is missing" >&2; exit 1; }
 
-cleanup() {
-  wineserver -k 2>/dev/null || true
-  stop_xvfb
-}
-trap cleanup EXIT
-start_xvfb
+trap wine_session_stop EXIT
+wine_session_start
 ZINPOST_SCREENSHOT="$OUT" "$ROOT/scripts/wine-exec" "$EXE" \
   --gtest_also_run_disabled_tests --gtest_filter=ResultDialog.DISABLED_Screenshot
 echo "screenshot: $OUT"

@@ -139,11 +139,7 @@ int CCommServerSingleton::ServerLogin(std::string* message) {
         return CTessalyWebAPI().AuthUserLogin(m_session, message, m_connection);
     } catch (...) {
         // Nothing may leave a half-made session behind.
-        LOG_WRITE(4, "ServerLogin : unexpected exception");
-        m_connection.reset();
-        m_session.reset();
-        if (message) *message = kUnknownErrorText;
-        return 0;
+        return DropSession("ServerLogin", message);
     }
 }
 
@@ -151,12 +147,16 @@ int CCommServerSingleton::ServerLogout(std::string* message) {
     try {
         return CTessalyWebAPI().AuthUserLogout(m_session, m_connection, message);
     } catch (...) {
-        LOG_WRITE(4, "ServerLogout : unexpected exception");
-        m_connection.reset();
-        m_session.reset();
-        if (message) *message = kUnknownErrorText;
-        return 0;
+        return DropSession("ServerLogout", message);
     }
+}
+
+int CCommServerSingleton::DropSession(const char* call, std::string* message) {
+    LOG_WRITE(4, "%s : unexpected exception", call);
+    m_connection.reset();
+    m_session.reset();
+    if (message) *message = kUnknownErrorText;
+    return 0;
 }
 
 int CCommServerSingleton::GetManageContentGroups(ContentGroupList* roots, ContentGroupList* children,

@@ -89,6 +89,9 @@ private:
     void Unlock();
     // UnlockToAbort; true when the lock was free within the time-out.
     bool WaitForIdle();
+    // After a login or logout threw: nothing of the session stays, and the
+    // text is the unknown error's. Returns 0, the call's failure.
+    int DropSession(const char* call, std::string* message);
 
     fw::UniqueKernelHandle m_lock;  // a mutex: recursive, and waited for with a time-out
     // Changed by several threads at once: only through atomic operations.

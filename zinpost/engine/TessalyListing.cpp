@@ -23,9 +23,7 @@ int CTessalyWebAPI::ManageContentGroups(fw::HttpConnection* connection, fw::Inte
 
     int result = 0;
     std::string detail;
-    std::unique_ptr<fw::HttpRequest> request;
     Target target;
-    const fw::UrlParts& url = target.url;
     if (!CurrentTarget(target)) {
         detail = LoadMessageById(IDS_SERVER_URL_INVALID);
     } else {
@@ -33,9 +31,7 @@ int CTessalyWebAPI::ManageContentGroups(fw::HttpConnection* connection, fw::Inte
             // The flag set follows the scheme as for every other request: the
             // secure set on an http port would make WinINet speak TLS to a
             // plain server (12157) and the listing could never be read.
-            request = OpenRequest(*connection, "GET", url, kListingEndpoint, RequestFlagsFor(url));
-            ApplyCertificateOptions(*request);
-            request->Send();
+            const auto request = SendRequest(*connection, "GET", target.url, kListingEndpoint);
 
             const DWORD status = request->StatusCode();
             if (status == HTTP_STATUS_OK) {
@@ -58,7 +54,6 @@ int CTessalyWebAPI::ManageContentGroups(fw::HttpConnection* connection, fw::Inte
         }
     }
 
-    request.reset();
     if (!result && !detail.empty()) *message = detail;
     LOG_WRITE(1, "end       GetManageContentGroups");
     return result;

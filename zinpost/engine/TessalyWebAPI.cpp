@@ -56,14 +56,9 @@ std::string LoginForm(const ConnectionSettings& settings, const std::string& dev
     });
 }
 
-// Opens the login request, applies the certificate options and sends the form.
 std::unique_ptr<fw::HttpRequest> SendLogin(const fw::HttpConnection& connection, const fw::UrlParts& url,
                                            const std::string& form) {
-    auto request = CTessalyWebAPI::OpenRequest(connection, "POST", url, CTessalyWebAPI::kLoginEndpoint,
-                                               CTessalyWebAPI::RequestFlagsFor(url));
-    CTessalyWebAPI::ApplyCertificateOptions(*request);
-    request->Send(kFormHeader, form.data(), static_cast<DWORD>(form.size()));
-    return request;
+    return CTessalyWebAPI::SendRequest(connection, "POST", url, CTessalyWebAPI::kLoginEndpoint, kFormHeader, form);
 }
 
 }  // namespace
@@ -145,19 +140,11 @@ int CTessalyWebAPI::AuthUserLogin(InternetSessionHolder& session, std::string* m
                         detail = HttpStatusMessage(status);
                     }
                 }
-                if (status != HTTP_STATUS_OK) {
-                    detail = HttpStatusMessage(status);
-                } else {
-                    std::string body;
-                    const BodyRead read = ReadResponseText(*request, body);
-                    LOG_WRITE(2, "Login : ResponseData=%s", body.c_str());
-                    const Answer answer = ReadAnswer(body, read);
-                    if (answer.accepted) {
-                        result = 1;
-                    } else {
-                        detail = answer.detail;
-                    }
-                }
+                std::string body;
+                const Answer answer = ReadReply(*request, status, body);
+                if (status == HTTP_STATUS_OK) LOG_WRITE(2, "Login : ResponseData=%s", body.c_str());
+                result = answer.accepted ? 1 : 0;
+                if (!result) detail = answer.detail;
             }
         } catch (const fw::InternetException& e) {
             detail = fw::Format("%s : InternetException(%d)", e.Text().c_str(), static_cast<int>(e.Error()));
@@ -186,33 +173,23 @@ int CTessalyWebAPI::AuthUserLogout(InternetSessionHolder& session, HttpConnectio
 
     int result = 0;
     std::string detail;
-    std::unique_ptr<fw::HttpRequest> request;
     Target target;
     try {
         // An unparsable URL sends nothing; the failure has no detail.
         if (CurrentTarget(target)) {
-            const fw::UrlParts& url = target.url;
-            request = OpenRequest(*connection, "GET", url, kLogoutEndpoint, RequestFlagsFor(url));
-            ApplyCertificateOptions(*request);
             LOG_WRITE(1, "LOGOUT : SendRequest");
-            request->Send();
+            const auto request = SendRequest(*connection, "GET", target.url, kLogoutEndpoint);
 
             const DWORD status = request->StatusCode();
             LOG_WRITE(2, "LOGOUT : HTTP StatusCode[%d]", static_cast<int>(status));
-            if (status != HTTP_STATUS_OK) {
-                detail = HttpStatusMessage(status);
-            } else {
-                std::string body;
-                const BodyRead read = ReadResponseText(*request, body);
-                LOG_WRITE(2, "LOGOUT : ResponseData[%s]", body.c_str());
-                const Answer answer = ReadAnswer(body, read);
-                if (answer.parsed) LOG_WRITE(0, "LOGOUT:strSuccess[%s]", answer.success.c_str());
-                if (answer.accepted) {
-                    result = 1;
-                } else {
-                    detail = answer.detail;
-                    if (answer.parsed) LOG_WRITE(1, "LOGOUT:strErrno%s", answer.errnoText.c_str());
-                }
+            std::string body;
+            const Answer answer = ReadReply(*request, status, body);
+            if (status == HTTP_STATUS_OK) LOG_WRITE(2, "LOGOUT : ResponseData[%s]", body.c_str());
+            if (answer.parsed) LOG_WRITE(0, "LOGOUT:strSuccess[%s]", answer.success.c_str());
+            result = answer.accepted ? 1 : 0;
+            if (!result) {
+                detail = answer.detail;
+                if (answer.parsed) LOG_WRITE(1, "LOGOUT:strErrno%s", answer.errnoText.c_str());
             }
         }
     } catch (const fw::InternetException& e) {
@@ -222,8 +199,7 @@ int CTessalyWebAPI::AuthUserLogout(InternetSessionHolder& session, HttpConnectio
         LOG_WRITE(4, "LOGOUT:CInvalidArgException");
     }
 
-    // The session ends here whatever the server said.
-    request.reset();
+    // The session ends here whatever the server said (the request is closed).
     connection.reset();
     session.reset();
     if (!result) {
@@ -337,6 +313,25 @@ std::unique_ptr<fw::HttpRequest> CTessalyWebAPI::OpenRequest(const fw::HttpConne
 void CTessalyWebAPI::ApplyCertificateOptions(fw::HttpRequest& request) {
     const DWORD flags = request.QueryOptionDword(INTERNET_OPTION_SECURITY_FLAGS);
     request.SetOptionDword(INTERNET_OPTION_SECURITY_FLAGS, flags | kIgnoredCertificateProblems);
+}
+
+std::unique_ptr<fw::HttpRequest> CTessalyWebAPI::SendRequest(const fw::HttpConnection& connection, const char* verb,
+                                                             const fw::UrlParts& url, const char* endpoint,
+                                                             const std::string& headers, const std::string& body) {
+    auto request = OpenRequest(connection, verb, url, endpoint, RequestFlagsFor(url));
+    ApplyCertificateOptions(*request);
+    request->Send(headers, body.empty() ? nullptr : body.data(), static_cast<DWORD>(body.size()));
+    return request;
+}
+
+CTessalyWebAPI::Answer CTessalyWebAPI::ReadReply(fw::HttpRequest& request, DWORD status, std::string& body) {
+    if (status != HTTP_STATUS_OK) {
+        Answer answer;
+        answer.detail = HttpStatusMessage(status);
+        return answer;
+    }
+    const BodyRead read = ReadResponseText(request, body);
+    return ReadAnswer(body, read);
 }
 
 CTessalyWebAPI::Answer CTessalyWebAPI::ReadAnswer(const std::string& body, BodyRead read) {

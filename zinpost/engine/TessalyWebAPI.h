@@ -133,6 +133,13 @@ public:
     // Reads the request's security flags, ORs kIgnoredCertificateProblems
     // in and writes them back; before every send.
     static void ApplyCertificateOptions(fw::HttpRequest& request);
+    // Opens the request for `endpoint` with the flags of the URL's scheme,
+    // applies the certificate options and sends it with `headers` and `body`
+    // (none for a GET). Throws fw::InternetException.
+    static std::unique_ptr<fw::HttpRequest> SendRequest(const fw::HttpConnection& connection, const char* verb,
+                                                        const fw::UrlParts& url, const char* endpoint,
+                                                        const std::string& headers = std::string(),
+                                                        const std::string& body = std::string());
 
     // The answer envelope {"result": {"success": ..., "errno": ...}} of
     // login, logout and upload.
@@ -145,6 +152,10 @@ public:
     };
     // A body read whole is parsed; one that was too large reads as not JSON.
     static Answer ReadAnswer(const std::string& body, BodyRead read = BodyRead::Whole);
+    // The reply to a sent login or logout: with a status other than 200 the
+    // status's text, else its body (handed back for the caller's trace)
+    // read as the envelope.
+    static Answer ReadReply(fw::HttpRequest& request, DWORD status, std::string& body);
     // The envelope of a parsed answer, every endpoint's (the group listing's
     // too): "success" read as text, and when it does not start with "true",
     // "errno" read as text and its leading digits' server message. A

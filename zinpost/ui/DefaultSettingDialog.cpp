@@ -173,12 +173,6 @@ void CDefaultSettingDialog::FolderSetting() {
 
 bool CDefaultSettingDialog::OnCommand(WORD id, WORD notifyCode, HWND control) {
     switch (id) {
-    case IDOK:
-        OnOK();
-        return true;
-    case IDCANCEL:
-        OnCancel();
-        return true;
     case IDC_SERVER_CHANGE:
         OnServerChange();
         return true;

@@ -47,8 +47,8 @@ protected:
     bool PreTranslateMessage(MSG& msg) override;
 
 private:
-    void OnOK();
-    void OnCancel();
+    void OnOK() override;
+    void OnCancel() override;
     void OnServerChange();
     void OnFolderSelect();
     void OnProxyChange();

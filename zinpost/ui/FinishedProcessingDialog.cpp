@@ -1,12 +1,14 @@
 #include "zinpost/ui/FinishedProcessingDialog.h"
 
 #include "zinpost/engine/Log.h"
-#include "zinpost/engine/Messages.h"
-#include "zinpost/ui/MessageBoxes.h"
+#include "zinpost/ui/DialogAgent.h"
 #include "zinpost/engine/OfficePDF.h"
 #include "zinpost/resource.h"
 
 namespace {
+// Posted by the dialog to itself once it is shown.
+constexpr UINT WM_FINISHED_PROCESSING_SHOW = WM_USER + 201;
+
 const char kCheckFinished[] = "確認が完了しました。";
 const char kRequirementText[] =
     "PDF 変換機能をお使いになる場合は、以下のソフトウェアが必要です。\n"
@@ -38,36 +40,14 @@ void CFinishedProcessingDialog::SetIcon(LPCSTR icon) const {
 
 BOOL CFinishedProcessingDialog::OnInitDialog() {
     m_btnOK = Item(IDOK);
-    m_stcDetailLabel = Item(IDC_NOTICE_DETAIL_LABEL);
-    m_stcList = Item(IDC_NOTICE_LIST);
-    m_stcText = Item(IDC_NOTICE_TEXT);
     m_stcIcon = Item(IDC_NOTICE_ICON);
-    m_edtDetail = Item(IDC_NOTICE_DETAIL);
     ShowWindow(m_btnOK, SW_HIDE);
     ShowWindow(m_stcIcon, SW_HIDE);
     SetIcon(IDI_INFORMATION);
     ShowWindow(m_stcIcon, SW_SHOW);
 
-    m_pAgent = CThreadAgent::GetInstance();
-    if (!m_pAgent) {
-        ShowMessageById(IDS_DIALOG_CREATE_FAILED);
-        EndDialog(0);
-        return TRUE;
-    }
-    m_pAgent->SignalObjAndWait_PDFCheck();
+    if (CThreadAgent* agent = AgentOrEndDialog(*this)) agent->SignalObjAndWait_PDFCheck();
     return TRUE;
-}
-
-INT_PTR CFinishedProcessingDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
-    switch (message) {
-    case WM_FINISHED_PROCESSING_SHOW:
-        OnFinishedShowDialog();
-        handled = true;
-        return TRUE;
-    default:
-        break;
-    }
-    return fw::Dialog::OnMessage(message, wParam, lParam, handled);
 }
 
 void CFinishedProcessingDialog::OnFinishedShowDialog() {

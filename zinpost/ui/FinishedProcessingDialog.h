@@ -9,9 +9,6 @@
 
 #include <string>
 
-// Posted by the dialog to itself once it is shown.
-constexpr UINT WM_FINISHED_PROCESSING_SHOW = WM_USER + 201;
-
 class CFinishedProcessingDialog : public fw::Dialog {
 public:
     CFinishedProcessingDialog();
@@ -25,17 +22,12 @@ public:
 
 protected:
     BOOL OnInitDialog() override;
-    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
+    void OnShown() override { OnFinishedShowDialog(); }
 
 private:
     void OnFinishedShowDialog();
     void SetIcon(LPCSTR icon) const;
 
-    CThreadAgent* m_pAgent = nullptr;
     HWND m_btnOK = nullptr;
-    HWND m_stcDetailLabel = nullptr;
-    HWND m_stcList = nullptr;
-    HWND m_stcText = nullptr;
     HWND m_stcIcon = nullptr;
-    HWND m_edtDetail = nullptr;
 };

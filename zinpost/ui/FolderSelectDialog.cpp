@@ -483,16 +483,11 @@ BOOL CFolderSelectDialog::OnInitDialog() {
 }
 
 bool CFolderSelectDialog::OnCommand(WORD id, WORD notifyCode, HWND control) {
-    switch (id) {
-    case IDOK:
-        OnOK();
-        return true;
-    case IDC_EXPAND_COLLAPSE:
+    if (id == IDC_EXPAND_COLLAPSE) {
         OnExpandCollapse();
         return true;
-    default:
-        return fw::Dialog::OnCommand(id, notifyCode, control);
     }
+    return fw::Dialog::OnCommand(id, notifyCode, control);
 }
 
 INT_PTR CFolderSelectDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {

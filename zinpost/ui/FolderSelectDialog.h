@@ -57,7 +57,7 @@ private:
     // On the user-interface thread: patches the shown tree to `fresh` and
     // has the cache keep it.
     void ApplyListing(GroupListing& fresh);
-    void OnOK();
+    void OnOK() override;
     void OnExpandCollapse();
     static void ExpandAll(HWND tree, bool expand);
     static void SelectAtTop(HWND tree, HTREEITEM item);

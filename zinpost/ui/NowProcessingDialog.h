@@ -7,9 +7,6 @@
 
 #include "framework/Dialog.h"
 
-// Posted by the dialog to itself once it is shown.
-constexpr UINT WM_NOW_PROCESSING_SHOW = WM_USER + 200;
-
 class CNowProcessingDialog : public fw::Dialog {
 public:
     CNowProcessingDialog();
@@ -20,11 +17,10 @@ public:
 
 protected:
     BOOL OnInitDialog() override;
-    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
+    void OnShown() override { OnFinishedShowDialog(); }
 
 private:
     void OnFinishedShowDialog();
 
     CThreadAgent* m_pAgent = nullptr;
-    HWND m_btnOK = nullptr;
 };

@@ -55,33 +55,26 @@ BOOL CProxySettingDialog::OnInitDialog() {
     m_edtAddress = Item(IDC_PROXY_ADDRESS);
     m_edtPort = Item(IDC_PROXY_PORT);
     m_edtExceptions = Item(IDC_PROXY_EXCEPTIONS);
-    m_stcHeader = Item(IDC_PROXY_HEADER);
-    m_stcFrame = Item(IDC_PROXY_FRAME);
     SendMessageW(m_edtAddress, EM_LIMITTEXT, kAddressLimit, 0);
     SendMessageW(m_edtPort, EM_LIMITTEXT, kPortLimit, 0);
     SendMessageW(m_edtExceptions, EM_LIMITTEXT, kExceptionsLimit, 0);
 
-    m_strAddress = m_settings.ProxyAddress;
-    m_strPort = m_settings.ProxyPort;
-    m_strExceptions = m_settings.ProxyList;
+    // The fields start from the record; OK reads them back.
     m_nMode = m_settings.ProxySelect;
-    SetItemTextAnsi(IDC_PROXY_ADDRESS, m_strAddress);
-    SetItemTextAnsi(IDC_PROXY_PORT, m_strPort);
-    SetItemTextAnsi(IDC_PROXY_EXCEPTIONS, m_strExceptions);
+    SetItemTextAnsi(IDC_PROXY_ADDRESS, m_settings.ProxyAddress);
+    SetItemTextAnsi(IDC_PROXY_PORT, m_settings.ProxyPort);
+    SetItemTextAnsi(IDC_PROXY_EXCEPTIONS, m_settings.ProxyList);
     // A stored mode outside the three checks none of the buttons.
     CheckRadioButton(Hwnd(), IDC_PROXY_NONE, IDC_PROXY_MANUAL,
                      m_nMode >= kProxyNone && m_nMode <= kProxyManual ? IDC_PROXY_NONE + m_nMode : 0);
     SetEditsReadOnly(m_nMode != kProxyManual);
 
-    m_boldFont = fw::MakeBold(Hwnd(), {m_stcHeader});
+    m_boldFont = fw::MakeBold(Hwnd(), {Item(IDC_PROXY_HEADER)});
     return TRUE;
 }
 
 bool CProxySettingDialog::OnCommand(WORD id, WORD notifyCode, HWND control) {
     switch (id) {
-    case IDOK:
-        OnOK();
-        return true;
     case IDC_PROXY_NONE:
     case IDC_PROXY_SYSTEM:
     case IDC_PROXY_MANUAL:

@@ -31,7 +31,7 @@ protected:
     bool OnCommand(WORD id, WORD notifyCode, HWND control) override;
 
 private:
-    void OnOK();
+    void OnOK() override;
     void SelectMode(int mode);
     // Mode 2 makes the three edits editable, the others read-only; the
     // typed texts stay.
@@ -41,7 +41,5 @@ private:
     HWND m_edtAddress = nullptr;
     HWND m_edtPort = nullptr;
     HWND m_edtExceptions = nullptr;
-    HWND m_stcHeader = nullptr;
-    HWND m_stcFrame = nullptr;
     fw::UniqueGdiObject m_boldFont;
 };

@@ -20,34 +20,19 @@ CServerSettingDialog::CServerSettingDialog(CAppSettings& settings)
 BOOL CServerSettingDialog::OnInitDialog() {
     fw::WaitCursor wait;
     m_edtUrl = Item(IDC_SERVER_URL);
-    m_edtUser = Item(IDC_SERVER_USER);
-    m_edtPassword = Item(IDC_SERVER_PASSWORD);
-    m_stcServer = Item(IDC_SERVER_HEADER);
-    m_stcUser = Item(IDC_USER_HEADER);
-    m_stcExample = Item(IDC_SERVER_EXAMPLE);
     SendMessageW(m_edtUrl, EM_LIMITTEXT, kUrlLimit, 0);
 
-    m_strUrl = m_settings.Server;
-    m_strUser = m_settings.User;
-    m_strPassword = m_settings.Password;
-    SetItemTextAnsi(IDC_SERVER_URL, m_strUrl);
-    SetItemTextAnsi(IDC_SERVER_USER, m_strUser);
-    SetItemTextAnsi(IDC_SERVER_PASSWORD, m_strPassword);
+    // The fields start from the record; OK reads them back.
+    SetItemTextAnsi(IDC_SERVER_URL, m_settings.Server);
+    SetItemTextAnsi(IDC_SERVER_USER, m_settings.User);
+    SetItemTextAnsi(IDC_SERVER_PASSWORD, m_settings.Password);
 
-    m_boldFont = fw::MakeBold(Hwnd(), {m_stcServer, m_stcUser});
+    m_boldFont = fw::MakeBold(Hwnd(), {Item(IDC_SERVER_HEADER), Item(IDC_USER_HEADER)});
     return TRUE;
 }
 
-bool CServerSettingDialog::OnCommand(WORD id, WORD notifyCode, HWND control) {
-    if (id == IDOK) {
-        OnOK();
-        return true;
-    }
-    return fw::Dialog::OnCommand(id, notifyCode, control);
-}
-
 INT_PTR CServerSettingDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
-    if (message == WM_CTLCOLORSTATIC && reinterpret_cast<HWND>(lParam) == m_stcExample) {
+    if (message == WM_CTLCOLORSTATIC && reinterpret_cast<HWND>(lParam) == Item(IDC_SERVER_EXAMPLE)) {
         handled = true;
         return ColorGreyText(reinterpret_cast<HDC>(wParam), kExampleTextColor);
     }

@@ -20,18 +20,12 @@ public:
 
 protected:
     BOOL OnInitDialog() override;
-    bool OnCommand(WORD id, WORD notifyCode, HWND control) override;
     INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
 
 private:
-    void OnOK();
+    void OnOK() override;
 
     CAppSettings& m_settings;
     HWND m_edtUrl = nullptr;
-    HWND m_edtUser = nullptr;
-    HWND m_edtPassword = nullptr;
-    HWND m_stcServer = nullptr;
-    HWND m_stcUser = nullptr;
-    HWND m_stcExample = nullptr;
     fw::UniqueGdiObject m_boldFont;
 };

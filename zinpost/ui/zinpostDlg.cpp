@@ -4,6 +4,7 @@
 #include "zinpost/engine/CommServer.h"
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
+#include "zinpost/ui/DialogAgent.h"
 #include "zinpost/ui/MessageBoxes.h"
 #include "zinpost/ui/AboutDlg.h"
 #include "zinpost/ui/DefaultSettingDialog.h"
@@ -62,12 +63,8 @@ BOOL CzinpostDlg::OnInitDialog() {
     LOG_WRITE(1, "---------------------- zinpostDlg start[PID:%d, TID:%d] ---------------------------",
               static_cast<int>(GetCurrentProcessId()), static_cast<int>(GetCurrentThreadId()));
 
-    CThreadAgent* agent = CThreadAgent::GetInstance();
-    if (!agent) {
-        ShowMessageById(IDS_DIALOG_CREATE_FAILED);
-        EndDialog(0);
-        return TRUE;
-    }
+    CThreadAgent* agent = AgentOrEndDialog(*this);
+    if (!agent) return TRUE;
     RefreshFolderField();
     agent->StartFolderTreeThread();
 
@@ -108,7 +105,7 @@ bool CzinpostDlg::PreTranslateMessage(MSG& msg) {
     return msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE;
 }
 
-bool CzinpostDlg::OnCommand(WORD id, WORD, HWND) {
+bool CzinpostDlg::OnCommand(WORD id, WORD notifyCode, HWND control) {
     switch (id) {
     case IDC_SETTING_BUTTON:
     case ID_MENU_DEFAULT_SETTING:
@@ -126,18 +123,18 @@ bool CzinpostDlg::OnCommand(WORD id, WORD, HWND) {
     case IDC_PROGRESS_CANCEL:
         OnBnClickedProgressCancel();
         return true;
-    case IDCANCEL:
-        OnBnClickedCancel();
-        return true;
-    case IDOK:
-        // The run itself closes the window once it has ended; Enter on the
-        // hidden default button must not pull the window from under it.
-        if (!m_bBusy) EndDialog(IDOK);
-        return true;
     default:
-        return false;
+        return fw::Dialog::OnCommand(id, notifyCode, control);
     }
 }
+
+void CzinpostDlg::OnOK() {
+    // The run itself closes the window once it has ended; Enter on the
+    // hidden default button must not pull the window from under it.
+    if (!m_bBusy) EndDialog(IDOK);
+}
+
+void CzinpostDlg::OnCancel() { OnBnClickedCancel(); }
 
 INT_PTR CzinpostDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) {
     handled = true;

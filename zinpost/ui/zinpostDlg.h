@@ -39,9 +39,12 @@ public:
 
 protected:
     BOOL OnInitDialog() override;
-    bool OnCommand(WORD id, WORD notifyCode, HWND control) override;
-    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
+    // Escape never closes the window.
     bool PreTranslateMessage(MSG& msg) override;
+    bool OnCommand(WORD id, WORD notifyCode, HWND control) override;
+    void OnOK() override;
+    void OnCancel() override;
+    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam, bool& handled) override;
 
 private:
     void OnRButtonUp(UINT flags, POINT point);

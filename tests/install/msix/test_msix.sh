@@ -56,15 +56,9 @@ read -r major minor <<<"${version:-0 0}"
 # reordering), another signer of the same CA, another CA. The PKCS#12
 # password travels in a file, never on a command line.
 cd "$work"
-printf '%s\n' basicConstraints=CA:FALSE keyUsage=critical,digitalSignature extendedKeyUsage=codeSigning >sign.ext
-make_ca() {
-  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -keyout "$1.key" -out "$1.pem" -subj "/O=KORVANTA/CN=$1 TEST CA" \
-    -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign" 2>/dev/null
-}
-make_signer() {  # NAME SUBJECT
-  openssl req -new -newkey rsa:2048 -nodes -utf8 -keyout "$1.key" -out "$1.csr" -subj "$2" 2>/dev/null &&
-    openssl x509 -req -days 2 -in "$1.csr" -CA ca.pem -CAkey ca.key -CAcreateserial -extfile sign.ext -out "$1.pem" 2>/dev/null
-}
+source "$ROOT/installer/test-ca.sh"
+make_ca() { make_test_ca "$1" "/O=KORVANTA/CN=$1 TEST CA" 2; }
+make_signer() { make_code_signer "$1" ca "$2" 2; }  # NAME SUBJECT
 make_ca ca && make_ca other-ca &&
   make_signer signer "/C=JP/ST=Tokyo/L=Chiyoda-ku/O=KORVANTA, Inc./CN=Tessaly Sendlet TEST" &&
   make_signer impostor "/C=JP/ST=Tokyo/L=Chiyoda-ku/O=KORVANTA Inc./CN=Tessaly Sendlet TEST" ||
@@ -73,7 +67,7 @@ openssl rand -hex 16 | tr -d '\n' >password
 # For publisher.py and make-package.sh, which take it from the environment.
 SIGN_PASSWORD=$(<password) WRONG_PASSWORD=wrong
 export SIGN_PASSWORD WRONG_PASSWORD
-openssl pkcs12 -export -inkey signer.key -in signer.pem -certfile ca.pem -out signer.p12 -passout file:password
+make_signer_pkcs12 signer ca "$SIGN_PASSWORD" signer.p12
 PUBLISHER='CN=Tessaly Sendlet TEST, O="KORVANTA, Inc.", L=Chiyoda-ku, S=Tokyo, C=JP'
 
 # --- publisher.py and the checker's formatter, against Windows' form written
