@@ -2,8 +2,9 @@
 // Where zinpost keeps its settings in the current user's registry, and the
 // names of the values: written by the program, read by the Explorer
 // extension (FolderName, ExeFile), seeded by the installer (Server). The one
-// definition every deliverable, test and script takes them from
-// (scripts/settings-names.sh reads this file).
+// definition every deliverable, test and tool takes them from. The settings
+// users have stored rely on every name and type here: a renamed value is a
+// lost one (docs/interfaces.md lists them).
 //
 // Every name comes narrow (the program's profile works in the ANSI code
 // page) and wide (the extension's and the installer's registry calls).

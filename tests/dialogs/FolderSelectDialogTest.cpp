@@ -9,7 +9,7 @@
 #include "tests/dialogs/ModalRun.h"
 #include "tests/support/StandinFixture.h"
 #include "tests/support/MessageBoxRecorder.h"
-#include "tests/support/WindowDriver.h"
+#include "tools/driver/WindowDriver.h"
 
 #include "framework/Text.h"
 

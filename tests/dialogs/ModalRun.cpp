@@ -1,6 +1,6 @@
 #include "tests/dialogs/ModalRun.h"
 
-#include "tests/support/WindowDriver.h"
+#include "tools/driver/WindowDriver.h"
 
 #include <vector>
 

@@ -12,7 +12,7 @@
 #include "tests/support/RegistrySandbox.h"
 #include "tests/support/StandinServer.h"
 #include "tests/support/TempDir.h"
-#include "tests/support/WindowDriver.h"
+#include "tools/driver/WindowDriver.h"
 
 #include "framework/Text.h"
 

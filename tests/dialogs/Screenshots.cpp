@@ -1,7 +1,7 @@
 #include "tests/dialogs/Screenshots.h"
 
 #include "tests/support/StandinServer.h"
-#include "tests/support/WindowDriver.h"
+#include "tools/driver/WindowDriver.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include "tests/dialogs/ModalRun.h"
 #include "tests/support/MessageBoxRecorder.h"
 #include "tests/support/RegistrySandbox.h"
-#include "tests/support/WindowDriver.h"
+#include "tools/driver/WindowDriver.h"
 
 #include "framework/Text.h"
 

@@ -5,7 +5,7 @@
 #include "common/SettingsNames.h"
 
 #include "tests/support/Sha256.h"
-#include "tests/support/WindowDriver.h"
+#include "tools/driver/WindowDriver.h"
 
 #include "framework/FilePath.h"
 #include "framework/WinHandle.h"

@@ -11,7 +11,7 @@
 #include "zinpost/engine/TextEncoding.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/Sha256.h"
-#include "tests/support/WindowDriver.h"
+#include "tools/driver/WindowDriver.h"
 
 #include <commctrl.h>
 

@@ -1,7 +1,7 @@
 #include "tests/e2e/ZinpostProcess.h"
 
 #include "tests/support/StandinServer.h"
-#include "tests/support/WindowDriver.h"
+#include "tools/driver/WindowDriver.h"
 
 #include <stdexcept>
 

@@ -9,7 +9,9 @@
 #include "zinpost/engine/TessalyWebAPI.h"
 #include "zinpost/engine/ClientIdentity.h"
 #include "zinpost/engine/FormEncoding.h"
+#include "zinpost/engine/Reporter.h"
 #include "zinpost/engine/TextEncoding.h"
+#include "zinpost/ui/MessageBoxes.h"
 
 #include "tests/support/StandinFixture.h"
 
@@ -491,8 +493,28 @@ void UseProxy(CAppSettings& settings, int port) {
     settings.ProxyPort = std::to_string(port);
 }
 
-TEST_F(OwnServerTest, CancelledCredentialDialogEndsWithStatus407) {
-    UseProxy(settings, server().StartProxy());
+// The program's reporter asks: the platform's dialog.
+class CredentialDialogTest : public OwnServerTest {
+protected:
+    void SetUp() override {
+        OwnServerTest::SetUp();
+        InstallMessageBoxReporter();
+        UseProxy(settings, server().StartProxy());
+    }
+    void TearDown() override { SetReporter(nullptr); }
+};
+
+// Without a reporter (no program around it) the engine asks nobody.
+TEST_F(CredentialDialogTest, WithoutAReporterThe407Stands) {
+    SetReporter(nullptr);
+    server().Script(CTessalyWebAPI::kLoginEndpoint, R"([{"proxy_auth": true}])");
+    CredentialDialogAnswerer answerer(GetCurrentThreadId(), {{true, L"proxyuser", L"proxy-pass"}});
+    EXPECT_EQ(Login(), 0);
+    EXPECT_EQ(answerer.Shown(), 0);
+    EXPECT_EQ(message, kLoginFailed + StatusText(407));
+}
+
+TEST_F(CredentialDialogTest, CancelledCredentialDialogEndsWithStatus407) {
     server().Script(CTessalyWebAPI::kLoginEndpoint, R"([{"proxy_auth": true}])");
     {
         CredentialDialogAnswerer answerer(GetCurrentThreadId(), {});
@@ -507,8 +529,7 @@ TEST_F(OwnServerTest, CancelledCredentialDialogEndsWithStatus407) {
     EXPECT_EQ(Trace().find("Login retry"), std::string::npos);
 }
 
-TEST_F(OwnServerTest, ConfirmedCredentialDialogSendsTheLoginAgain) {
-    UseProxy(settings, server().StartProxy());
+TEST_F(CredentialDialogTest, ConfirmedCredentialDialogSendsTheLoginAgain) {
     server().Script(CTessalyWebAPI::kLoginEndpoint, R"([{"proxy_auth": true}])");
     {
         CredentialDialogAnswerer answerer(GetCurrentThreadId(), {{true, L"proxyuser", L"proxy-pass"}});
@@ -529,8 +550,7 @@ TEST_F(OwnServerTest, ConfirmedCredentialDialogSendsTheLoginAgain) {
     EXPECT_EQ(Trace().find("proxy-pass"), std::string::npos);
 }
 
-TEST_F(OwnServerTest, ThreeConfirmedDialogsThenTheLast407Stands) {
-    UseProxy(settings, server().StartProxy());
+TEST_F(CredentialDialogTest, ThreeConfirmedDialogsThenTheLast407Stands) {
     server().Script(CTessalyWebAPI::kLoginEndpoint, R"([{"proxy_auth": true, "forever": true}])");
     {
         const CredentialDialogAnswerer::Answer ok{true, L"someone", L"something"};

@@ -3,7 +3,7 @@
 #include "zinpost/engine/ThreadAgent.h"
 
 #include "tests/support/JoiningThread.h"
-#include "tests/support/WindowDriver.h"
+#include "tools/driver/WindowDriver.h"
 
 #include "framework/WinHandle.h"
 

@@ -14,7 +14,7 @@
 #include "tests/support/Sha256.h"
 #include "tests/support/StandinServer.h"
 #include "tests/support/TempDir.h"
-#include "tests/support/WindowDriver.h"
+#include "tools/driver/WindowDriver.h"
 
 #include "framework/Profile.h"
 #include "framework/Text.h"

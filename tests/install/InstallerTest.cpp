@@ -8,7 +8,7 @@
 
 #include "tests/support/RegistrySandbox.h"
 #include "tests/support/StandinServer.h"
-#include "tests/support/WindowDriver.h"
+#include "tools/driver/WindowDriver.h"
 
 #include "framework/Text.h"
 #include "framework/WinHandle.h"

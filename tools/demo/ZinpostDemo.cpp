@@ -7,7 +7,7 @@
 //                    <folder name> <screenshot.bmp> <file>...
 #include "common/SettingsNames.h"
 #include "zinpost/engine/AppSettings.h"
-#include "tests/support/WindowDriver.h"
+#include "tools/driver/WindowDriver.h"
 
 #include "framework/Profile.h"
 #include "framework/Text.h"

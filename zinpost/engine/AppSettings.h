@@ -60,6 +60,8 @@ public:
     std::string ProxyAddress = "0.0.0.0";
     std::string ProxyPort;
     std::string ProxyList;
+    // The key of the stored password's cipher: every password users have
+    // stored was made with it, so it never changes.
     std::string PassPhrase = "r8k2mq4x9v3b";
 
 private:

@@ -186,6 +186,10 @@ std::string CCommServerSingleton::UploadContentFile(const UploadParams& params,
     std::string result;
     std::string local;
     std::string* text = message ? message : &local;
+    // Every file has a login and a logout of its own (unless another request
+    // holds the session open): the server counts and limits its sessions
+    // per login, and a user who waits long between two files keeps none
+    // open. Not one login for the whole run, though it would be quicker.
     if (LoginAndLock(text)) {
         try {
             result = CTessalyWebAPI().UploadContentFile(m_connection.get(), m_session.get(), params, progress, text);
@@ -204,6 +208,7 @@ std::string CCommServerSingleton::UploadContentFile(const UploadParams& params,
 
 CCommServer::CCommServer() {
     const long long count = ++g_facadeCount;
+    // Spelled as the log's readers search for it (see Log.h).
     LOG_WRITE(1, "CCommServer Constractor[count:%d]", static_cast<int>(count));
 }
 

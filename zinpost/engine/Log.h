@@ -1,6 +1,11 @@
 #pragma once
 // The CSV log "log.csv": one statement form, LOG_WRITE, for all code of the
 // program. Lines below LOG_THRESHOLD are never written.
+//
+// The line format and the trace texts are read by whoever supports users
+// from their logs (they search for texts such as "CCommServer Constractor",
+// "zinpost endend" or "Upload: Progres[", spelled as they have always been):
+// change neither without telling them. docs/interfaces.md has the format.
 #include <windows.h>
 #include <string>
 

@@ -14,3 +14,8 @@ void ReportSystemError(DWORD error) {
     LOG_WRITE(4, "reported error[%lu]", error);
     if (IReporter* reporter = g_reporter.load()) reporter->SystemError(error);
 }
+
+bool AskProxyCredentials(fw::HttpRequest& request) {
+    IReporter* reporter = g_reporter.load();
+    return reporter && reporter->ProxyCredentials(request);
+}

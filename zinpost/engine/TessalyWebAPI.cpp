@@ -4,6 +4,7 @@
 #include "zinpost/engine/Json.h"
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
+#include "zinpost/engine/Reporter.h"
 #include "zinpost/engine/ClientIdentity.h"
 #include "zinpost/engine/FormEncoding.h"
 #include "zinpost/engine/TextEncoding.h"
@@ -126,12 +127,9 @@ int CTessalyWebAPI::AuthUserLogin(InternetSessionHolder& session, std::string* m
                 LOG_WRITE(2, "Login : HTTP StatusCode[%d]", static_cast<int>(status));
                 if (status == HTTP_STATUS_PROXY_AUTH_REQ) {
                     for (int pass = 0; pass < kProxyAuthPasses; ++pass) {
-                        // The platform's dialog asks for the proxy credentials
-                        // and keeps them for the next request.
-                        const DWORD answer = request->ErrorDialog(
-                            GetDesktopWindow(), ERROR_INTERNET_INCORRECT_PASSWORD,
-                            FLAGS_ERROR_UI_FLAGS_GENERATE_DATA | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS);
-                        if (answer != ERROR_INTERNET_FORCE_RETRY) break;
+                        // The user is asked for the proxy credentials (the
+                        // platform keeps them for the next request).
+                        if (!AskProxyCredentials(*request)) break;
                         request.reset();
                         request = SendLogin(*connection, url, form);
                         status = request->StatusCode();

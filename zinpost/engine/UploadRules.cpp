@@ -95,6 +95,9 @@ std::vector<std::wstring> CommandLineDocuments(const std::wstring& commandLine, 
     // file name and extension alone, compared exactly: a start by a relative
     // name typed with its extension skips it too (the window's own rule,
     // which compares whole paths, decides whether this is a start with files).
+    // The two rules differ on purpose and are kept so: scripts that start the
+    // program by name with documents rely on this one, and the extension
+    // relies on neither (its line holds documents only, each a full path).
     const size_t first = !args.empty() && FileNameOf(args[0]) == FileNameOf(programPath) ? 1 : 0;
     for (size_t i = first; i < args.size(); ++i)
         if (!IsDirectory(args[i])) documents.push_back(args[i]);

@@ -24,6 +24,12 @@ public:
         SetLastError(error);
         ShowLastErrorBox();
     }
+    // The platform's own proxy dialog.
+    bool ProxyCredentials(fw::HttpRequest& request) override {
+        return request.ErrorDialog(GetDesktopWindow(), ERROR_INTERNET_INCORRECT_PASSWORD,
+                                   FLAGS_ERROR_UI_FLAGS_GENERATE_DATA | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS) ==
+               ERROR_INTERNET_FORCE_RETRY;
+    }
 };
 }  // namespace
 

@@ -1,7 +1,8 @@
 #pragma once
 // The program's message boxes: texts of the string table, and the system's
-// text for an error, with the stop icon and OK only. They also report the
-// engine's failures once installed.
+// text for an error, with the stop icon and OK only. Once installed they
+// report the engine's failures, and the platform's proxy dialog asks for the
+// engine's proxy credentials.
 #include <windows.h>
 
 // Shows string `id`; returns the box's result.

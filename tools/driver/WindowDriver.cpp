@@ -1,4 +1,4 @@
-#include "tests/support/WindowDriver.h"
+#include "tools/driver/WindowDriver.h"
 
 #include "framework/WinHandle.h"
 
