@@ -241,9 +241,23 @@ TEST_F(DefaultSettingDialogTest, ThePeriodIsOneGroupOfThreeNamedRadioButtons) {
     // A click on a control where a person would click: its middle, on screen.
     const auto mouseClick = [&](int id) {
         RECT rc{};
-        GetWindowRect(GetDlgItem(hwnd, id), &rc);
+        HWND control = GetDlgItem(hwnd, id);
+        GetWindowRect(control, &rc);
+        const POINT middle{(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2};
         SetForegroundWindow(hwnd);
-        SetCursorPos((rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2);
+        SetCursorPos(middle.x, middle.y);
+        // Only once the pointer is there and nothing covers the control.
+        HWND under = nullptr;
+        POINT at{};
+        const bool ready = WaitFor(
+            [&] {
+                under = WindowFromPoint(middle);
+                return GetCursorPos(&at) && at.x == middle.x && at.y == middle.y && under == control &&
+                       GetForegroundWindow() == hwnd;
+            },
+            5000);
+        EXPECT_TRUE(ready) << "control " << id << " under the pointer: " << GetDlgCtrlID(under) << " foreground "
+                           << (GetForegroundWindow() == hwnd);
         INPUT input[2] = {};
         input[0].type = input[1].type = INPUT_MOUSE;
         input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;

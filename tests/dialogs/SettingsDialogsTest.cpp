@@ -134,9 +134,13 @@ TEST_P(ProxyCheckTest, ManualProxyIsCheckedInOrder) {
     ModalRun run(dialog);
     EXPECT_TRUE(ReadOnly(run.Hwnd(), IDC_PROXY_ADDRESS));
     run.Click(IDC_PROXY_MANUAL);
-    ASSERT_TRUE(WaitFor([&] { return !ReadOnly(run.Hwnd(), IDC_PROXY_ADDRESS); }, 5000));
-    EXPECT_FALSE(ReadOnly(run.Hwnd(), IDC_PROXY_PORT));
-    EXPECT_FALSE(ReadOnly(run.Hwnd(), IDC_PROXY_EXCEPTIONS));
+    // The dialog's thread makes the three editable one after the other.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return !ReadOnly(run.Hwnd(), IDC_PROXY_ADDRESS) && !ReadOnly(run.Hwnd(), IDC_PROXY_PORT) &&
+                   !ReadOnly(run.Hwnd(), IDC_PROXY_EXCEPTIONS);
+        },
+        5000));
     run.Type(IDC_PROXY_ADDRESS, c.address);
     run.Type(IDC_PROXY_PORT, c.port);
     run.Type(IDC_PROXY_EXCEPTIONS, c.exceptions);
