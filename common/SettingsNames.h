@@ -24,6 +24,7 @@ ZINPOST_SETTINGS_NAME(kApplicationKey, "Software\\KORVANTA\\zinpost")
 ZINPOST_SETTINGS_NAME(kSettingsKey, "Software\\KORVANTA\\zinpost\\Settings")
 
 ZINPOST_SETTINGS_NAME(kServer, "Server")
+ZINPOST_SETTINGS_NAME(kServerCertificate, "ServerCertificate")
 ZINPOST_SETTINGS_NAME(kUser, "User")
 ZINPOST_SETTINGS_NAME(kPassword, "Password")
 ZINPOST_SETTINGS_NAME(kFolderName, "FolderName")

@@ -96,10 +96,14 @@ void HttpRequest::AddHeaders(const std::string& headers, DWORD flags) {
     Check(HttpAddRequestHeadersA(m_handle.get(), headers.c_str(), static_cast<DWORD>(headers.size()), flags));
 }
 
-void HttpRequest::SendStart(DWORD totalLength, DWORD_PTR context) {
+void HttpRequest::SendStart(DWORD totalLength, DWORD_PTR context, const std::string& headers) {
     INTERNET_BUFFERSA buffers{};
     buffers.dwStructSize = sizeof buffers;
     buffers.dwBufferTotal = totalLength;
+    if (!headers.empty()) {
+        buffers.lpcszHeader = headers.c_str();
+        buffers.dwHeadersLength = static_cast<DWORD>(headers.size());
+    }
     Check(HttpSendRequestExA(m_handle.get(), &buffers, nullptr, HSR_INITIATE, context));
 }
 
@@ -117,6 +121,13 @@ void HttpRequest::Write(const void* data, DWORD size) {
 
 void HttpRequest::End(DWORD flags, DWORD_PTR context) {
     Check(HttpEndRequestA(m_handle.get(), nullptr, flags, context));
+}
+
+UniqueCertChain HttpRequest::ServerCertificateChain() const {
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    DWORD size = sizeof chain;
+    if (!InternetQueryOptionA(m_handle.get(), INTERNET_OPTION_SERVER_CERT_CHAIN_CONTEXT, &chain, &size)) return {};
+    return UniqueCertChain(chain);
 }
 
 void HttpRequest::Abandon() noexcept {

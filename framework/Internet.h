@@ -72,12 +72,18 @@ public:
     // next bytes (InternetWriteFile until all are taken), End finishes the
     // request and reads the answer's head (HttpEndRequestA). A request may be
     // started again after a failure.
-    void SendStart(DWORD totalLength, DWORD_PTR context = 1);
+    // `headers` go with the head, as Send's do.
+    void SendStart(DWORD totalLength, DWORD_PTR context = 1, const std::string& headers = std::string());
     void Write(const void* data, DWORD size);
     void End(DWORD flags = 0, DWORD_PTR context = 1);
     // Closes a request whose body was not sent whole, so that its connection
     // is dropped and never used for another request.
     void Abandon() noexcept;
+
+    // The server's certificate chain once a send over TLS has succeeded
+    // (INTERNET_OPTION_SERVER_CERT_CHAIN_CONTEXT); empty before that, and
+    // without TLS.
+    UniqueCertChain ServerCertificateChain() const;
 
     // The answer's HTTP status code.
     DWORD StatusCode() const;

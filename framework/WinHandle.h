@@ -64,6 +64,8 @@ inline void DeleteDc(HDC h) { ::DeleteDC(h); }
 inline void DestroyImageList(HIMAGELIST h) { ::ImageList_Destroy(h); }
 inline void DestroyMenuHandle(HMENU h) { ::DestroyMenu(h); }
 inline void FinishDrop(HDROP h) { ::DragFinish(h); }
+inline void FreeChain(PCCERT_CHAIN_CONTEXT h) { ::CertFreeCertificateChain(h); }
+inline void CloseStore(HCERTSTORE h) { ::CertCloseStore(h, 0); }
 
 struct File {
     using pointer = HANDLE;
@@ -87,6 +89,8 @@ using UniqueHdc = UniqueHandle<traits::Simple<HDC, nullptr, traits::DeleteDc>>;
 using UniqueImageList = UniqueHandle<traits::Simple<HIMAGELIST, nullptr, traits::DestroyImageList>>;
 using UniqueHMenu = UniqueHandle<traits::Simple<HMENU, nullptr, traits::DestroyMenuHandle>>;
 using UniqueHDrop = UniqueHandle<traits::Simple<HDROP, nullptr, traits::FinishDrop>>;
+using UniqueCertChain = UniqueHandle<traits::Simple<PCCERT_CHAIN_CONTEXT, nullptr, traits::FreeChain>>;
+using UniqueCertStore = UniqueHandle<traits::Simple<HCERTSTORE, nullptr, traits::CloseStore>>;
 
 // The device context of a window (null: the screen) for the lifetime of the
 // object; empty when the system gives none.

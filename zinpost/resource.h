@@ -138,5 +138,6 @@
 #define IDS_PROXY_SETTING_WRONG         161
 #define IDS_PROXY_ENTER_ADDRESS_PORT    163
 #define IDS_SEND_FAILED                 166
+#define IDS_SERVER_CERTIFICATE_CHANGED  167
 // Server error n has the text IDS_SERVER_ERROR_BASE + n.
 #define IDS_SERVER_ERROR_BASE           10000

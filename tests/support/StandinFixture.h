@@ -44,6 +44,7 @@ protected:
         server.Reset();
         server.SetAccounts({{user, password}});
         settings.Server = server.Url(door);
+        settings.ServerCertificate.clear();  // a new server has no pin yet
         settings.User = user;
         settings.Password = password;
         settings.ProxySelect = kProxyNone;

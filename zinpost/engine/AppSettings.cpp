@@ -35,6 +35,7 @@ int CAppSettings::Load() {
     // worker copying them meanwhile sees the old ones or the new ones.
     ConnectionSettings connection;
     connection.Server = p.GetString(s, names::kServer, "");
+    connection.ServerCertificate = p.GetString(s, names::kServerCertificate, "");
     connection.User = p.GetString(s, names::kUser, "");
     connection.ProxyAddress = p.GetString(s, names::kProxyAddress, "");
     connection.ProxyPort = p.GetString(s, names::kProxyPort, "");
@@ -57,6 +58,7 @@ int CAppSettings::Load() {
     {
         const auto lock = LockConnectionSettings();
         Server = std::move(connection.Server);
+        ServerCertificate = std::move(connection.ServerCertificate);
         User = std::move(connection.User);
         ProxyAddress = std::move(connection.ProxyAddress);
         ProxyPort = std::move(connection.ProxyPort);
@@ -86,7 +88,20 @@ bool CAppSettings::LoadPassword(std::string& plain) {
 
 ConnectionSettings CAppSettings::Connection() const {
     const auto lock = LockConnectionSettings();
-    return ConnectionSettings{Server, User, Password, ProxySelect, ProxyAddress, ProxyPort, ProxyList};
+    return ConnectionSettings{Server, ServerCertificate, User, Password, ProxySelect, ProxyAddress, ProxyPort, ProxyList};
+}
+
+bool CAppSettings::PinServerCertificate(const std::string& server, const std::string& sha256) {
+    {
+        const auto lock = LockConnectionSettings();
+        if (Server != server || !ServerCertificate.empty()) return false;
+        ServerCertificate = sha256;
+    }
+    const fw::Profile& p = *m_pApp;
+    if (p.GetString(names::kSection, names::kServer, "") == server)
+        p.WriteString(names::kSection, names::kServerCertificate, sha256);
+    LOG_WRITE(1, "server certificate pinned[%s] for [%s]", sha256.c_str(), server.c_str());
+    return true;
 }
 
 int CAppSettings::Save() {
@@ -99,6 +114,8 @@ int CAppSettings::Save() {
     if (!exe.empty() && exe.size() < MAX_PATH) p.WriteStringW(s, names::kExeFile, exe);
 
     p.WriteString(s, names::kServer, Server);
+    // A worker may pin the server meanwhile.
+    p.WriteString(s, names::kServerCertificate, Connection().ServerCertificate);
     p.WriteString(s, names::kUser, User);
     p.WriteString(s, names::kFolderName, FolderName);
     p.WriteString(s, names::kProxyAddress, ProxyAddress);

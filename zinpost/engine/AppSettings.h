@@ -16,6 +16,9 @@ enum PeriodMode : int { kPeriodUnlimited = 0, kPeriodUntilDate = 1, kPeriodDays 
 // threads, which must never read the strings while a dialog changes them.
 struct ConnectionSettings {
     std::string Server;
+    // The SHA-256 (lower-case hex, of the DER bytes) of the certificate
+    // pinned for Server at first contact; empty before.
+    std::string ServerCertificate;
     std::string User;
     std::string Password;
     int ProxySelect = kProxySystem;
@@ -38,12 +41,20 @@ public:
     int Load();
     // Writes every value and ExeFile; always 1.
     int Save();
+
+    // First contact with `server`: the certificate `sha256` becomes its pin,
+    // when the record still names that server and has no pin yet. Stored at
+    // once when the registry names that server too (a run, or a check of the
+    // unchanged URL); a server typed in the dialog gets it stored with the
+    // dialog's OK, and loses it with its Cancel. False when nothing was pinned.
+    bool PinServerCertificate(const std::string& server, const std::string& sha256);
     // A consistent copy of the connection values, taken under the lock.
     ConnectionSettings Connection() const;
 
     int IsConfigured = 0;
     fw::Profile* m_pApp;  // the application whose profile holds the values
     std::string Server;
+    std::string ServerCertificate;  // the pin of Server (ConnectionSettings)
     std::string User;
     std::string Password;  // plain, in memory only
     int ServerChanged = 0;

@@ -31,10 +31,11 @@ int CTessalyWebAPI::ManageContentGroups(fw::HttpConnection* connection, fw::Inte
             // The flag set follows the scheme as for every other request: the
             // secure set on an http port would make WinINet speak TLS to a
             // plain server (12157) and the listing could never be read.
-            const auto request = SendRequest(*connection, "GET", target.url, kListingEndpoint);
-
-            const DWORD status = request->StatusCode();
-            if (status == HTTP_STATUS_OK) {
+            const auto request = SendRequest(*connection, "GET", target, kListingEndpoint);
+            const DWORD status = request ? request->StatusCode() : 0;
+            if (!request) {
+                detail = LoadMessageById(IDS_SERVER_CERTIFICATE_CHANGED);
+            } else if (status == HTTP_STATUS_OK) {
                 if (ReadResponseText(*request, *response) == BodyRead::TooLarge) {
                     // Too large to be a real listing: as one that cannot be read.
                     detail = LoadMessageById(IDS_FOLDER_INFO_UNAVAILABLE);

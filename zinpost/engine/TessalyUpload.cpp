@@ -209,7 +209,8 @@ public:
 private:
     // FileChanged: the file could not be read whole as it was at the start
     // (it shrank, grew or a read failed).
-    enum class Ending { Done, Cancelled, FileChanged };
+    // ServerRefused: not the trusted or pinned server; no body byte went out.
+    enum class Ending { Done, Cancelled, FileChanged, ServerRefused };
 
     bool Prepare(std::string& error) {
         const std::wstring name = m_params.title + PathExtension(m_params.path);
@@ -225,7 +226,7 @@ private:
             error = LoadMessageById(IDS_SERVER_URL_INVALID);
             return false;
         }
-        m_url = target.url;
+        m_target = target;
         try {
             OpenRequest();
         } catch (const fw::InternetException& e) {
@@ -259,8 +260,8 @@ private:
 
     // The request with its five headers, in their order.
     void OpenRequest() {
-        m_request = CTessalyWebAPI::OpenRequest(m_connection, "POST", m_url, kEndpoint,
-                                                CTessalyWebAPI::RequestFlagsFor(m_url));
+        m_request = CTessalyWebAPI::OpenRequest(m_connection, "POST", m_target.url, kEndpoint,
+                                                CTessalyWebAPI::RequestFlagsFor(m_target.url));
         for (const char* header : kRequestHeaders) m_request->AddHeaders(header, HTTP_ADDREQ_FLAG_ADD_IF_NEW);
     }
 
@@ -273,6 +274,7 @@ private:
                 const Ending ending = Attempt();
                 m_done = ending == Ending::Done;
                 m_cancelled = ending == Ending::Cancelled;
+                m_refused = ending == Ending::ServerRefused;
                 return;  // a file that changed is not sent again either
             } catch (const fw::InternetException& e) {
                 m_lastError = e.Error();
@@ -292,9 +294,13 @@ private:
     // One attempt. Throws fw::InternetException when the network fails.
     Ending Attempt() {
         if (!m_request) OpenRequest();
-        CTessalyWebAPI::ApplyCertificateOptions(*m_request);
         UPLOAD_LOG(1, "Upload:SendRequestEx[count:%d]", m_attempts);
-        m_request->SendStart(m_bodyLength, 1);
+        const auto sendHead = [this] { m_request->SendStart(m_bodyLength, 1); };
+        if (CTessalyWebAPI::SendToServer(*m_request, m_target, sendHead, sendHead) == CTessalyWebAPI::Sent::Refused) {
+            UPLOAD_LOG(4, "Upload: not the server's certificate, nothing of the file sent");
+            m_request.reset();
+            return Ending::ServerRefused;
+        }
         UPLOAD_LOG(1, "SendRequest Success[%d]", 1);
 
         for (const std::string* piece : {&m_pieces.groupId, &m_pieces.deleteDays, &m_pieces.encrypt,
@@ -376,6 +382,7 @@ private:
 
     std::string Outcome(const std::string& error) {
         if (m_cancelled) return LoadMessageById(IDS_UPLOAD_CANCELLED);
+        if (m_refused) return LoadMessageById(IDS_SERVER_CERTIFICATE_CHANGED);
         if (!m_done) {
             UPLOAD_LOG(4, "Upload: Failed EndRequest [%d-%s]", static_cast<int>(m_lastError), error.c_str());
             return SendFailureText(m_lastError, error);
@@ -405,7 +412,7 @@ private:
     const fw::HttpConnection& m_connection;
     const UploadParams& m_params;
     ProgressControls m_progress;
-    fw::UrlParts m_url;
+    CTessalyWebAPI::Target m_target;
 
     std::unique_ptr<char[]> m_utf8Name;
     std::unique_ptr<fw::HttpRequest> m_request;
@@ -419,6 +426,7 @@ private:
     int m_attempts = 0;
     bool m_done = false;
     bool m_cancelled = false;
+    bool m_refused = false;
     DWORD m_lastError = 0;
 };
 

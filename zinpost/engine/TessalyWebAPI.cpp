@@ -5,6 +5,7 @@
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
 #include "zinpost/engine/Reporter.h"
+#include "zinpost/engine/ServerCertificate.h"
 #include "zinpost/engine/ClientIdentity.h"
 #include "zinpost/engine/FormEncoding.h"
 #include "zinpost/engine/TextEncoding.h"
@@ -57,10 +58,6 @@ std::string LoginForm(const ConnectionSettings& settings, const std::string& dev
     });
 }
 
-std::unique_ptr<fw::HttpRequest> SendLogin(const fw::HttpConnection& connection, const fw::UrlParts& url,
-                                           const std::string& form) {
-    return CTessalyWebAPI::SendRequest(connection, "POST", url, CTessalyWebAPI::kLoginEndpoint, kFormHeader, form);
-}
 
 }  // namespace
 
@@ -120,29 +117,37 @@ int CTessalyWebAPI::AuthUserLogin(InternetSessionHolder& session, std::string* m
                 AddLogSecret(deviceKey);
                 AddLogSecret(kDeviceName);
                 const std::string form = LoginForm(settings, deviceKey, false);
-                request = SendLogin(*connection, url, form);
-                LOG_WRITE(2, "Login : SendData=%s", LoginForm(settings, deviceKey, true).c_str());
-
-                DWORD status = request->StatusCode();
-                LOG_WRITE(2, "Login : HTTP StatusCode[%d]", static_cast<int>(status));
-                if (status == HTTP_STATUS_PROXY_AUTH_REQ) {
-                    for (int pass = 0; pass < kProxyAuthPasses; ++pass) {
-                        // The user is asked for the proxy credentials (the
-                        // platform keeps them for the next request).
-                        if (!AskProxyCredentials(*request)) break;
-                        request.reset();
-                        request = SendLogin(*connection, url, form);
-                        status = request->StatusCode();
-                        LOG_WRITE(2, "Login retry : HTTP StatusCode=%d", static_cast<int>(status));
-                        if (status == HTTP_STATUS_OK) break;
-                        detail = HttpStatusMessage(status);
+                const auto sendLogin = [&] {
+                    request.reset();
+                    request = SendRequest(*connection, "POST", target, kLoginEndpoint, kFormHeader, form);
+                    return request != nullptr;
+                };
+                if (sendLogin()) {
+                    LOG_WRITE(2, "Login : SendData=%s", LoginForm(settings, deviceKey, true).c_str());
+                    DWORD status = request->StatusCode();
+                    LOG_WRITE(2, "Login : HTTP StatusCode[%d]", static_cast<int>(status));
+                    if (status == HTTP_STATUS_PROXY_AUTH_REQ) {
+                        for (int pass = 0; pass < kProxyAuthPasses; ++pass) {
+                            // The user is asked for the proxy credentials (the
+                            // platform keeps them for the next request).
+                            if (!AskProxyCredentials(*request)) break;
+                            if (!sendLogin()) break;
+                            status = request->StatusCode();
+                            LOG_WRITE(2, "Login retry : HTTP StatusCode=%d", static_cast<int>(status));
+                            if (status == HTTP_STATUS_OK) break;
+                            detail = HttpStatusMessage(status);
+                        }
+                    }
+                    if (request) {
+                        std::string body;
+                        const Answer answer = ReadReply(*request, status, body);
+                        if (status == HTTP_STATUS_OK) LOG_WRITE(2, "Login : ResponseData=%s", body.c_str());
+                        result = answer.accepted ? 1 : 0;
+                        if (!result) detail = answer.detail;
                     }
                 }
-                std::string body;
-                const Answer answer = ReadReply(*request, status, body);
-                if (status == HTTP_STATUS_OK) LOG_WRITE(2, "Login : ResponseData=%s", body.c_str());
-                result = answer.accepted ? 1 : 0;
-                if (!result) detail = answer.detail;
+                // Not the trusted or pinned server: the form never went out.
+                if (!request) detail = LoadMessageById(IDS_SERVER_CERTIFICATE_CHANGED);
             }
         } catch (const fw::InternetException& e) {
             detail = fw::Format("%s : InternetException(%d)", e.Text().c_str(), static_cast<int>(e.Error()));
@@ -176,18 +181,21 @@ int CTessalyWebAPI::AuthUserLogout(InternetSessionHolder& session, HttpConnectio
         // An unparsable URL sends nothing; the failure has no detail.
         if (CurrentTarget(target)) {
             LOG_WRITE(1, "LOGOUT : SendRequest");
-            const auto request = SendRequest(*connection, "GET", target.url, kLogoutEndpoint);
-
-            const DWORD status = request->StatusCode();
-            LOG_WRITE(2, "LOGOUT : HTTP StatusCode[%d]", static_cast<int>(status));
-            std::string body;
-            const Answer answer = ReadReply(*request, status, body);
-            if (status == HTTP_STATUS_OK) LOG_WRITE(2, "LOGOUT : ResponseData[%s]", body.c_str());
-            if (answer.parsed) LOG_WRITE(0, "LOGOUT:strSuccess[%s]", answer.success.c_str());
-            result = answer.accepted ? 1 : 0;
-            if (!result) {
-                detail = answer.detail;
-                if (answer.parsed) LOG_WRITE(1, "LOGOUT:strErrno%s", answer.errnoText.c_str());
+            const auto request = SendRequest(*connection, "GET", target, kLogoutEndpoint);
+            if (!request) {
+                detail = LoadMessageById(IDS_SERVER_CERTIFICATE_CHANGED);
+            } else {
+                const DWORD status = request->StatusCode();
+                LOG_WRITE(2, "LOGOUT : HTTP StatusCode[%d]", static_cast<int>(status));
+                std::string body;
+                const Answer answer = ReadReply(*request, status, body);
+                if (status == HTTP_STATUS_OK) LOG_WRITE(2, "LOGOUT : ResponseData[%s]", body.c_str());
+                if (answer.parsed) LOG_WRITE(0, "LOGOUT:strSuccess[%s]", answer.success.c_str());
+                result = answer.accepted ? 1 : 0;
+                if (!result) {
+                    detail = answer.detail;
+                    if (answer.parsed) LOG_WRITE(1, "LOGOUT:strErrno%s", answer.errnoText.c_str());
+                }
             }
         }
     } catch (const fw::InternetException& e) {
@@ -313,12 +321,71 @@ void CTessalyWebAPI::ApplyCertificateOptions(fw::HttpRequest& request) {
     request.SetOptionDword(INTERNET_OPTION_SECURITY_FLAGS, flags | kIgnoredCertificateProblems);
 }
 
+CTessalyWebAPI::Sent CTessalyWebAPI::SendToServer(fw::HttpRequest& request, const Target& target,
+                                                  const std::function<void()>& send,
+                                                  const std::function<void()>& sendHead) {
+    if (!target.url.IsSecure()) {
+        send();
+        return Sent::Whole;
+    }
+    // The system's full check first: the request flags ignore wrong names
+    // and dates, the security option for this send does not. A server it
+    // does not trust fails before a byte of the request is sent.
+    const DWORD flags = request.QueryOptionDword(INTERNET_OPTION_SECURITY_FLAGS);
+    request.SetOptionDword(INTERNET_OPTION_SECURITY_FLAGS, flags & ~kCheckedCertificateProblems);
+    bool trusted = true;
+    try {
+        send();
+    } catch (const fw::InternetException& e) {
+        if (!IsCertificateProblem(e.Error())) throw;
+        LOG_WRITE(2, "server certificate not trusted by the system[%d]", static_cast<int>(e.Error()));
+        trusted = false;
+    }
+    if (!trusted) {
+        ApplyCertificateOptions(request);
+        sendHead();
+    }
+    std::string sha256;
+    const fw::UniqueCertChain chain = request.ServerCertificateChain();
+    const std::string& pin = target.settings.ServerCertificate;
+    ServerIdentity identity = JudgeServer(chain.get(), target.url.host, pin, sha256);
+    // What the system's full check let through it trusts, whatever the
+    // policy check here makes of a name it matched its own way.
+    if (trusted && !sha256.empty()) identity = ServerIdentity::Trusted;
+    LOG_WRITE(2, "server certificate[%s] identity[%d] pin[%s]", sha256.c_str(), static_cast<int>(identity),
+              pin.c_str());
+    if (identity == ServerIdentity::Changed) {
+        // Also when no certificate can be read: a head sent without TLS (a
+        // platform that opens no tunnel through a proxy for it) must not be
+        // followed by a body either.
+        request.Abandon();
+        return Sent::Refused;
+    }
+    // The first contact pins what it met, a trusted certificate too: a later
+    // impostor whose certificate the system does not trust finds a pin.
+    if (pin.empty())
+        if (CAppSettings* record = GetAppSettings()) record->PinServerCertificate(target.settings.Server, sha256);
+    return trusted ? Sent::Whole : Sent::Head;
+}
+
 std::unique_ptr<fw::HttpRequest> CTessalyWebAPI::SendRequest(const fw::HttpConnection& connection, const char* verb,
-                                                             const fw::UrlParts& url, const char* endpoint,
+                                                             const Target& target, const char* endpoint,
                                                              const std::string& headers, const std::string& body) {
-    auto request = OpenRequest(connection, verb, url, endpoint, RequestFlagsFor(url));
-    ApplyCertificateOptions(*request);
-    request->Send(headers, body.empty() ? nullptr : body.data(), static_cast<DWORD>(body.size()));
+    auto request = OpenRequest(connection, verb, target.url, endpoint, RequestFlagsFor(target.url));
+    const DWORD length = static_cast<DWORD>(body.size());
+    const Sent sent = SendToServer(
+        *request, target, [&] { request->Send(headers, body.empty() ? nullptr : body.data(), length); },
+        [&] {
+            if (body.empty())
+                request->Send(headers);
+            else
+                request->SendStart(length, 1, headers);
+        });
+    if (sent == Sent::Refused) return nullptr;
+    if (sent == Sent::Head && !body.empty()) {
+        request->Write(body.data(), length);
+        request->End(0, 1);
+    }
     return request;
 }
 

@@ -16,6 +16,7 @@
 
 #include "framework/Internet.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,10 +32,13 @@ public:
     // INTERNET_FLAG_CACHE_ASYNC.
     static constexpr DWORD kPlainRequestFlags = 0x04400000;
     static constexpr DWORD kSecureRequestFlags = 0x04C03180;
-    // OR-ed into every request's security flags: ignore revocation, unknown
-    // CA, wrong usage, wrong host name and dates. No certificate problem ever
-    // stops a request.
+    // OR-ed into a request's security flags for a server whose certificate
+    // the system does not trust: ignore revocation, unknown CA, wrong usage,
+    // wrong host name and dates. The certificate is then judged by its pin.
     static constexpr DWORD kIgnoredCertificateProblems = 0x3380;
+    // The problems the request flags ignore (wrong host name, dates) that
+    // the system's first check of a server's certificate does not.
+    static constexpr DWORD kCheckedCertificateProblems = 0x3000;
 
     static constexpr char kLoginEndpoint[] = "authUserLogin";
     static constexpr char kLogoutEndpoint[] = "authUserLogout";
@@ -131,13 +135,30 @@ public:
                                                         const fw::UrlParts& url, const char* endpoint,
                                                         DWORD flags);
     // Reads the request's security flags, ORs kIgnoredCertificateProblems
-    // in and writes them back; before every send.
+    // in and writes them back: for a server whose certificate the system
+    // does not trust, before the send that is then judged by its pin.
     static void ApplyCertificateOptions(fw::HttpRequest& request);
-    // Opens the request for `endpoint` with the flags of the URL's scheme,
-    // applies the certificate options and sends it with `headers` and `body`
-    // (none for a GET). Throws fw::InternetException.
+    // Sends `request` to the target's server only. Over https the system
+    // first checks the certificate in full (root, dates, host name), and
+    // `send` sends the whole request. When it does not trust the server,
+    // `sendHead` sends the request once more with the problems ignored but
+    // no body (HttpSendRequestEx), and the certificate must be the one pinned
+    // for the server (the first contact pins it) before the body may follow.
+    // Plain http: `send` alone.
+    enum class Sent {
+        Whole,    // `send` went out
+        Head,     // `sendHead` went out: the caller writes the body
+        Refused,  // not the server: the request is closed, nothing more goes out
+    };
+    static Sent SendToServer(fw::HttpRequest& request, const Target& target, const std::function<void()>& send,
+                             const std::function<void()>& sendHead);
+    // Opens the request for `endpoint` with the flags of the URL's scheme and
+    // sends it with `headers` and `body` (none for a GET) to the target's
+    // server (SendToServer): the body is written only once the server is
+    // known. Null when the server is not the trusted or pinned one. Throws
+    // fw::InternetException.
     static std::unique_ptr<fw::HttpRequest> SendRequest(const fw::HttpConnection& connection, const char* verb,
-                                                        const fw::UrlParts& url, const char* endpoint,
+                                                        const Target& target, const char* endpoint,
                                                         const std::string& headers = std::string(),
                                                         const std::string& body = std::string());
 

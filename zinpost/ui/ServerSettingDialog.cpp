@@ -56,6 +56,10 @@ void CServerSettingDialog::OnOK() {
 
     {
         const auto lock = LockConnectionSettings();
+        // Confirming the server (changed or not) lets the next contact, the
+        // settings dialog's account check, pin its certificate anew: the way
+        // to accept a certificate the administrator replaced.
+        m_settings.ServerCertificate.clear();
         m_settings.ServerChanged = 0;
         for (auto [typed, stored] : {std::pair{&m_strUrl, &m_settings.Server}, std::pair{&m_strUser, &m_settings.User},
                                      std::pair{&m_strPassword, &m_settings.Password}}) {
