@@ -1,5 +1,7 @@
 #include "ZinExt/ZinExtMenu.h"
 
+#include "framework/WinHandle.h"
+
 #include <cwchar>
 #include <cwctype>
 
@@ -68,6 +70,35 @@ bool IsProgramPath(const std::wstring& path) {
     const std::wstring name = path.substr(slash + 1);
     return CompareStringOrdinal(name.c_str(), -1, kProgramFileName, -1, TRUE) == CSTR_EQUAL;
 }
+
+StartPlan PlanStart(size_t count, const std::vector<std::wstring>& paths) {
+    StartPlan plan;
+    if (TooManyFiles(count)) {
+        plan.refusal = kTooManyFilesText;
+        return plan;
+    }
+    plan.commandLine = BuildCommandLine(paths);
+    if (!CommandLineFits(plan.commandLine)) {
+        plan.refusal = kCommandLineTooLongText;
+        plan.commandLine.clear();
+    }
+    return plan;
+}
+
+void StartProgram(const std::wstring& program, std::wstring& commandLine) {
+    if (program.empty() || commandLine.empty()) return;
+    const DWORD attributes = GetFileAttributesW(program.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+        const fw::UniqueKernelHandle thread(process.hThread), started(process.hProcess);
+    }
+}
+
+bool IsClassicMenuWindowClass(const std::wstring& className) { return className == L"#32768"; }
 
 bool CopyCutW(const std::wstring& text, wchar_t* buffer, size_t capacity) {
     if (!buffer || capacity == 0) return false;

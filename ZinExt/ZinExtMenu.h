@@ -1,7 +1,8 @@
 #pragma once
 // What the context-menu entry shows and does, without COM: the entry text
 // from the folder name, the file limit, the program that may be started and
-// the command line that starts zinpost with the selected files.
+// the command line that starts zinpost with the selected files. The classic
+// handler and the Explorer command (Windows 11's first menu) both use it.
 #include <windows.h>
 
 #include <cstddef>
@@ -51,6 +52,24 @@ inline bool CommandLineFits(const std::wstring& commandLine) { return commandLin
 // or a share's) whose file name is zinpost.exe. Whether it exists is looked
 // at when it is started.
 bool IsProgramPath(const std::wstring& path);
+
+// What choosing the entry does for `count` selected items whose paths are
+// `paths` (not read when there are too many): a message that refuses it, or
+// the command line to start the program with.
+struct StartPlan {
+    const wchar_t* refusal = nullptr;
+    std::wstring commandLine;
+};
+StartPlan PlanStart(size_t count, const std::vector<std::wstring>& paths);
+// Starts `program` with `commandLine` when it (still) exists. zinpost runs on
+// its own and shows its own failures; a program that cannot be started is
+// not reported. CreateProcessW may write into `commandLine`.
+void StartProgram(const std::wstring& program, std::wstring& commandLine);
+
+// Whether a menu whose window has class `className` is a classic popup
+// menu. There (Windows 11's "Show more options") the classic handler has
+// the entry already, so the Explorer command keeps out of it.
+bool IsClassicMenuWindowClass(const std::wstring& className);
 
 // Copies `text` into `buffer` of `capacity` characters (terminator
 // included), cut to fit. Returns false when nothing can be stored. The ANSI

@@ -2,6 +2,7 @@
 
 #include "ZinExt/ComBoundary.h"
 #include "ZinExt/ZinExtIds.h"
+#include "ZinExt/ZinExplorerCommand.h"
 #include "ZinExt/ZinShlExt.h"
 #include "ZinExt/resource.h"
 
@@ -29,6 +30,16 @@ public:
 private:
     LCID m_previous;
 };
+
+// One object of `Class`, asked for `riid`.
+template <typename Class>
+HRESULT CreateObject(REFIID riid, void** ppv) {
+    Class* object = new (std::nothrow) Class();
+    if (!object) return E_OUTOFMEMORY;
+    const HRESULT hr = object->QueryInterface(riid, ppv);
+    object->Release();
+    return hr;
+}
 
 HRESULT LastError() {
     const DWORD error = GetLastError();
@@ -62,13 +73,7 @@ IFACEMETHODIMP CZinExtClassFactory::CreateInstance(IUnknown* outer, REFIID riid,
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    return zinext::ComBoundary([&] {
-        CZinShlExt* object = new (std::nothrow) CZinShlExt();
-        if (!object) return E_OUTOFMEMORY;
-        const HRESULT hr = object->QueryInterface(riid, ppv);
-        object->Release();
-        return hr;
-    });
+    return zinext::ComBoundary([&] { return m_create(riid, ppv); });
 }
 
 IFACEMETHODIMP CZinExtClassFactory::LockServer(BOOL lock) {
@@ -81,13 +86,17 @@ IFACEMETHODIMP CZinExtClassFactory::LockServer(BOOL lock) {
 
 // ---- module ----
 
+CZinExtModule::CZinExtModule()
+    : m_handlerFactory(CreateObject<CZinShlExt>), m_commandFactory(CreateObject<CZinExplorerCommand>) {}
+
 CZinExtModule& CZinExtModule::Get() { return g_module; }
 
 HRESULT CZinExtModule::GetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    if (!IsEqualCLSID(clsid, zinext::kClsidZinShlExt)) return CLASS_E_CLASSNOTAVAILABLE;
-    return m_classFactory.QueryInterface(riid, ppv);
+    if (IsEqualCLSID(clsid, zinext::kClsidZinShlExt)) return m_handlerFactory.QueryInterface(riid, ppv);
+    if (IsEqualCLSID(clsid, zinext::kClsidZinExplorerCommand)) return m_commandFactory.QueryInterface(riid, ppv);
+    return CLASS_E_CLASSNOTAVAILABLE;
 }
 
 HRESULT CZinExtModule::CanUnloadNow() {

@@ -9,11 +9,15 @@
 
 #include <atomic>
 
-// Creates CZinShlExt objects. It lives as long as the module; references
-// held by callers count in the module's lock count like objects do, so the
-// library stays loaded while anybody holds the factory.
+// Creates the objects of one of the library's classes (the classic
+// handler, the Explorer command). It lives as long as the module;
+// references held by callers count in the module's lock count like objects
+// do, so the library stays loaded while anybody holds the factory.
 class CZinExtClassFactory final : public IClassFactory {
 public:
+    using Create = HRESULT (*)(REFIID riid, void** ppv);
+    explicit CZinExtClassFactory(Create create) : m_create(create) {}
+
     IFACEMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
     IFACEMETHODIMP_(ULONG) AddRef() override;
     IFACEMETHODIMP_(ULONG) Release() override;
@@ -21,11 +25,13 @@ public:
     IFACEMETHODIMP LockServer(BOOL lock) override;
 
 private:
+    Create m_create;
     LONG m_cRef = 0;
 };
 
 class CZinExtModule {
 public:
+    CZinExtModule();
     static CZinExtModule& Get();
 
     void Attach(HINSTANCE instance) { m_hInstance = instance; }
@@ -49,5 +55,6 @@ private:
     HINSTANCE m_hInstance = nullptr;
     LONG m_nLockCount = 0;
     std::atomic<bool> m_bPerUser{false};
-    CZinExtClassFactory m_classFactory;
+    CZinExtClassFactory m_handlerFactory;
+    CZinExtClassFactory m_commandFactory;
 };

@@ -149,32 +149,11 @@ IFACEMETHODIMP CZinShlExt::InvokeCommand(CMINVOKECOMMANDINFO* info) {
         if (!info || !IS_INTRESOURCE(info->lpVerb) || LOWORD(reinterpret_cast<ULONG_PTR>(info->lpVerb)) != 0)
             return E_INVALIDARG;
         if (m_nSelCount == 0) return S_OK;
-        if (zinext::TooManyFiles(m_nSelCount)) {
-            MessageBoxW(info->hwnd, zinext::kTooManyFilesText, zinext::kMessageCaption, MB_OK | MB_ICONERROR);
-            return S_OK;
-        }
-        std::wstring commandLine = zinext::BuildCommandLine(m_selection);
-        if (!zinext::CommandLineFits(commandLine)) {
-            MessageBoxW(info->hwnd, zinext::kCommandLineTooLongText, zinext::kMessageCaption, MB_OK | MB_ICONERROR);
-            return S_OK;
-        }
-        StartProgram(commandLine);
+        zinext::StartPlan plan = zinext::PlanStart(m_nSelCount, m_selection);
+        if (plan.refusal)
+            MessageBoxW(info->hwnd, plan.refusal, zinext::kMessageCaption, MB_OK | MB_ICONERROR);
+        else
+            zinext::StartProgram(m_exeFile, plan.commandLine);
         return S_OK;
     });
-}
-
-void CZinShlExt::StartProgram(std::wstring& commandLine) const {
-    // No program known, or none (any more) where the settings say: nothing
-    // to start. zinpost runs on its own and shows its own failures; a
-    // program that cannot be started is not reported.
-    if (m_exeFile.empty()) return;
-    const DWORD attributes = GetFileAttributesW(m_exeFile.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (CreateProcessW(m_exeFile.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &process)) {
-        fw::UniqueKernelHandle thread(process.hThread), started(process.hProcess);
-    }
 }

@@ -35,8 +35,6 @@ public:
 private:
     ~CZinShlExt();
     HRESULT CollectSelection(IDataObject* data);
-    // Starts the program with `commandLine` (CreateProcessW may write into it).
-    void StartProgram(std::wstring& commandLine) const;
 
     LONG m_cRef = 1;
     // The selection's paths, whole; not read when there are too many.

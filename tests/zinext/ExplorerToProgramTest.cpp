@@ -95,6 +95,8 @@ void SaveSettings(const StandinServer& server, const std::wstring& program) {
     ASSERT_TRUE(profile.WriteString(settings_names::kSection, settings_names::kExeFile, fw::WideToAnsi(program)));
 }
 
+// Either entry, the classic one or Windows 11's first menu's, starts the
+// program with the selected files, and they arrive.
 TEST_F(ExplorerToProgram, ChosenEntryUploadsTheSelectedFiles) {
     SaveSettings(server, UnixPathForWindows(EnvironmentVariable("ZINPOST_BIN_DIR") + "/zinpost.exe"));
 
@@ -110,30 +112,39 @@ TEST_F(ExplorerToProgram, ChosenEntryUploadsTheSelectedFiles) {
 
     ZinExtLibrary library;
     ASSERT_TRUE(library.Loaded());
-    std::wstring menuText;
-    ASSERT_EQ(ChooseEntry(library, paths, &menuText), S_OK);
-    EXPECT_EQ(menuText, L"Tessaly「営業部」に登録する");
+    for (const bool firstMenu : {false, true}) {
+        SCOPED_TRACE(firstMenu ? "Windows 11's first menu" : "the classic menu");
+        server.Reset();
+        server.SetAccounts({{"explorer", "secret"}});
+        if (firstMenu) {
+            ASSERT_EQ(ChooseCommand(library, paths), S_OK);
+        } else {
+            std::wstring menuText;
+            ASSERT_EQ(ChooseEntry(library, paths, &menuText), S_OK);
+            EXPECT_EQ(menuText, L"Tessaly「営業部」に登録する");
+        }
 
-    // The program the extension started shows its result and ends on OK.
-    std::vector<HWND> results;
-    ASSERT_TRUE(WaitFor([&] { return (results = ResultWindows()).size() == 1; }, 90000));
-    HWND result = results[0];
-    EXPECT_EQ(ControlText(result, 1022), L"成功：3  失敗：0");
-    DWORD pid = 0;
-    GetWindowThreadProcessId(result, &pid);
-    PressButton(result, IDOK);
-    EXPECT_TRUE(WaitFor([&] { return FindWindowsByCaption(L"Tessaly センドレット", pid).empty(); }, 30000));
+        // The program the extension started shows its result and ends on OK.
+        std::vector<HWND> results;
+        ASSERT_TRUE(WaitFor([&] { return (results = ResultWindows()).size() == 1; }, 90000));
+        HWND result = results[0];
+        EXPECT_EQ(ControlText(result, 1022), L"成功：3  失敗：0");
+        DWORD pid = 0;
+        GetWindowThreadProcessId(result, &pid);
+        PressButton(result, IDOK);
+        EXPECT_TRUE(WaitFor([&] { return FindWindowsByCaption(L"Tessaly センドレット", pid).empty(); }, 30000));
 
-    const picojson::value stored = server.Files();
-    std::map<std::string, std::string> arrived;
-    for (const picojson::value& file : stored.get("files").get<picojson::array>()) {
-        EXPECT_EQ(RecordString(file, "group_id"), "2");
-        arrived[RecordString(file, "filename")] = RecordString(file, "sha256");
+        const picojson::value stored = server.Files();
+        std::map<std::string, std::string> arrived;
+        for (const picojson::value& file : stored.get("files").get<picojson::array>()) {
+            EXPECT_EQ(RecordString(file, "group_id"), "2");
+            arrived[RecordString(file, "filename")] = RecordString(file, "sha256");
+        }
+        ASSERT_EQ(arrived.size(), 3u);
+        EXPECT_EQ(arrived.at(u8"提案書 最終版.txt"), Sha256::OfBytes("proposal"));
+        EXPECT_EQ(arrived.at("budget.csv"), Sha256::OfBytes("a,b\r\n1,2\r\n"));
+        EXPECT_EQ(arrived.at("photo.jpg"), Sha256::OfBytes(std::string(70000, '\x7f')));
     }
-    ASSERT_EQ(arrived.size(), 3u);
-    EXPECT_EQ(arrived.at(u8"提案書 最終版.txt"), Sha256::OfBytes("proposal"));
-    EXPECT_EQ(arrived.at("budget.csv"), Sha256::OfBytes("a,b\r\n1,2\r\n"));
-    EXPECT_EQ(arrived.at("photo.jpg"), Sha256::OfBytes(std::string(70000, '\x7f')));
 }
 
 // Every record of a log file is whole: it begins a line with its date,

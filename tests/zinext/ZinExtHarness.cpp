@@ -22,14 +22,16 @@ void Resolve(HMODULE module, const char* name, F& function) {
     if (!function) throw std::runtime_error(std::string("ZinExt.dll does not export ") + name);
 }
 
-class DropDataObject final : public IDataObject {
+// The IUnknown of a test object that offers one interface; it starts with
+// one reference, its creator's.
+template <typename Interface, const IID* Iid>
+class TestObject : public Interface {
 public:
-    DropDataObject(std::vector<BYTE> block, bool offerDrop) : m_block(std::move(block)), m_offerDrop(offerDrop) {}
-
+    virtual ~TestObject() = default;
     IFACEMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDataObject)) {
-            *ppv = static_cast<IDataObject*>(this);
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, *Iid)) {
+            *ppv = static_cast<Interface*>(this);
             AddRef();
             return S_OK;
         }
@@ -42,6 +44,14 @@ public:
         if (count == 0) delete this;
         return count;
     }
+
+private:
+    LONG m_cRef = 1;
+};
+
+class DropDataObject final : public TestObject<IDataObject, &IID_IDataObject> {
+public:
+    DropDataObject(std::vector<BYTE> block, bool offerDrop) : m_block(std::move(block)), m_offerDrop(offerDrop) {}
 
     IFACEMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override {
         const HRESULT hr = QueryGetData(format);
@@ -73,7 +83,6 @@ public:
 
 private:
     ~DropDataObject() = default;
-    LONG m_cRef = 1;
     std::vector<BYTE> m_block;
     bool m_offerDrop;
 };
@@ -167,7 +176,55 @@ ComPtr<IContextMenu> ZinExtLibrary::CreateHandler() const {
     return handler;
 }
 
+ComPtr<IExplorerCommand> ZinExtLibrary::CreateCommand() const {
+    ComPtr<IClassFactory> factory;
+    ComPtr<IExplorerCommand> command;
+    if (SUCCEEDED(GetClassObject(zinext::kClsidZinExplorerCommand, IID_PPV_ARGS(&factory))))
+        factory->CreateInstance(nullptr, IID_PPV_ARGS(&command));
+    return command;
+}
+
 // ---- selection ----
+
+ComPtr<IShellItemArray> MakeItemArray(const std::vector<std::wstring>& paths) {
+    std::vector<PIDLIST_ABSOLUTE> lists;
+    bool parsed = true;
+    for (const std::wstring& path : paths) {
+        PIDLIST_ABSOLUTE list = nullptr;
+        if (FAILED(SHParseDisplayName(path.c_str(), nullptr, &list, 0, nullptr))) {
+            parsed = false;
+            break;
+        }
+        lists.push_back(list);
+    }
+    ComPtr<IShellItemArray> items;
+    if (parsed)
+        SHCreateShellItemArrayFromIDLists(static_cast<UINT>(lists.size()),
+                                          const_cast<PCIDLIST_ABSOLUTE_ARRAY>(lists.data()), &items);
+    for (PIDLIST_ABSOLUTE list : lists) CoTaskMemFree(list);
+    return items;
+}
+
+namespace {
+class WindowSite final : public TestObject<IOleWindow, &IID_IOleWindow> {
+public:
+    explicit WindowSite(HWND window) : m_window(window) {}
+    IFACEMETHODIMP GetWindow(HWND* window) override {
+        *window = m_window;
+        return S_OK;
+    }
+    IFACEMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+
+private:
+    HWND m_window;
+};
+}  // namespace
+
+ComPtr<IUnknown> MakeSite(HWND window) {
+    ComPtr<IUnknown> site;
+    site.Attach(static_cast<IOleWindow*>(new WindowSite(window)));
+    return site;
+}
 
 ComPtr<IDataObject> MakeSelection(const std::vector<std::wstring>& paths, bool offerDrop) {
     std::wstring list;
@@ -271,6 +328,18 @@ HRESULT ChooseEntry(const ZinExtLibrary& library, const std::vector<std::wstring
     info.lpVerb = MAKEINTRESOURCEA(0);
     info.nShow = SW_SHOWNORMAL;
     return handler->InvokeCommand(&info);
+}
+
+HRESULT ChooseCommand(const ZinExtLibrary& library, const std::vector<std::wstring>& paths) {
+    ComPtr<IExplorerCommand> command = library.CreateCommand();
+    if (!command) return E_NOINTERFACE;
+    ComPtr<IShellItemArray> items = MakeItemArray(paths);
+    if (!items) return E_INVALIDARG;
+    EXPCMDSTATE state = ECS_HIDDEN;
+    HRESULT hr = command->GetState(items.Get(), TRUE, &state);
+    if (FAILED(hr)) return hr;
+    if (state != ECS_ENABLED) return E_FAIL;
+    return command->Invoke(items.Get(), nullptr);
 }
 
 std::wstring MenuItemText(HMENU menu, UINT position) {

@@ -40,6 +40,8 @@ public:
 
     // A new handler object, through the class factory.
     ComPtr<IContextMenu> CreateHandler() const;
+    // A new Explorer command object (Windows 11's first menu), the same way.
+    ComPtr<IExplorerCommand> CreateCommand() const;
 
 private:
     HMODULE m_module = nullptr;
@@ -54,6 +56,18 @@ private:
 // movable global memory), as Explorer does; with `offerDrop` false it offers
 // nothing.
 ComPtr<IDataObject> MakeSelection(const std::vector<std::wstring>& paths, bool offerDrop = true);
+
+// The selection as the Windows 11 menu hands it over: a shell item array of
+// the files (which must exist), or null when one cannot be parsed.
+ComPtr<IShellItemArray> MakeItemArray(const std::vector<std::wstring>& paths);
+
+// A menu site as Explorer sets one: it answers IOleWindow with `window`.
+ComPtr<IUnknown> MakeSite(HWND window);
+
+// What Explorer does when the user picks the Windows 11 entry for `paths`:
+// a new command, its state asked (it must be shown) and its Invoke. S_OK
+// when the command ran; a failure when a step failed or it was hidden.
+HRESULT ChooseCommand(const ZinExtLibrary& library, const std::vector<std::wstring>& paths);
 
 // The recorder program as the program to start: every start is recorded in
 // a file of a scratch folder.
