@@ -1,7 +1,9 @@
 // SetupActions.dll: the package's custom actions, called by Windows
-// Installer in the installing user's context after the installation has
-// finished (immediate actions after InstallFinalize). Neither ever fails
-// the installation: what they could not do goes to the installer's log.
+// Installer in the installing user's context (immediate actions): after the
+// installation has finished (after InstallFinalize), and on removal before
+// any file goes (RemoveSparsePackage, after InstallValidate). None ever
+// fails the installation: what they could not do goes to the installer's log.
+#include "common/SparsePackage.h"
 #include "installer/ServerSeed.h"
 
 #include "framework/WinHandle.h"
@@ -44,6 +46,28 @@ std::wstring Property(MSIHANDLE install, const wchar_t* name) {
 }
 
 // The installer's log takes a line per action; nothing may escape into it.
+// How long registering or removing the sparse package may take before the
+// installation goes on without it.
+constexpr DWORD kSparsePackageTimeoutMs = 120000;
+
+std::wstring WithoutTrailingBackslash(std::wstring path) {
+    while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+    return path;
+}
+
+// Runs a registration or removal command and logs what came of it.
+void RunLogged(MSIHANDLE install, const std::wstring& action, const std::wstring& commandLine) {
+    Log(install, action + L": running " + commandLine);
+    bool ran = false;
+    const DWORD code = sparse_package::RunHidden(commandLine, kSparsePackageTimeoutMs, ran);
+    if (!ran)
+        Log(install, action + L": the command did not complete (error " + std::to_wstring(code) + L")");
+    else
+        Log(install, action + L": the command ended with exit code " + std::to_wstring(code) +
+                         (code == 0 ? L"" : L"; Windows 11's first context menu stays without the entry, "
+                                            L"\"Show more options\" still has it"));
+}
+
 template <typename F>
 UINT Guarded(MSIHANDLE install, const wchar_t* action, F&& body) {
     try {
@@ -100,5 +124,70 @@ extern "C" UINT __stdcall SeedServerUrl(MSIHANDLE install) {
                              std::to_wstring(result.error) + L")");
             break;
         }
+    });
+}
+
+// Registers the sparse package (TessalySendlet.msix, installed beside
+// ZinExt.dll) for the installing user, with the installation folder as its
+// external location, so that Windows 11's first context menu has the entry.
+// Nothing happens before Windows 11, or when the user has it registered.
+extern "C" UINT __stdcall RegisterSparsePackage(MSIHANDLE install) {
+    return Guarded(install, L"RegisterSparsePackage", [&] {
+        const std::wstring action = L"RegisterSparsePackage";
+        const DWORD build = sparse_package::SystemBuild();
+        if (!sparse_package::HasExplorerCommandMenu(build)) {
+            Log(install, action + L": Windows build " + std::to_wstring(build) +
+                             L": no Explorer command menu, nothing to register");
+            return;
+        }
+        const std::wstring folder = WithoutTrailingBackslash(Property(install, L"INSTALLDIR"));
+        const std::wstring family = Property(install, L"SPARSEFAMILYNAME");
+        if (folder.empty() || family.empty()) {
+            Log(install, action + L": INSTALLDIR or SPARSEFAMILYNAME is empty; nothing registered");
+            return;
+        }
+        const bool registered = sparse_package::Registered(family);
+        const std::wstring package = folder + L"\\" + sparse_package::kFileName;
+        const std::wstring command = sparse_package::RegistrationCommand(build, registered, package, folder);
+        if (command.empty()) {
+            Log(install, action + L": Windows build " + std::to_wstring(build) + L": " + family +
+                             L" is already registered for this user");
+            return;
+        }
+        RunLogged(install, action, command);
+        Log(install, action + L": " + family + L" is " +
+                         (sparse_package::Registered(family) ? L"now registered" : L"not registered") +
+                         L" for this user");
+    });
+}
+
+// Removes the installing user's registration of the sparse package before
+// its files go (removal, and an older version's removal during an upgrade).
+extern "C" UINT __stdcall RemoveSparsePackage(MSIHANDLE install) {
+    return Guarded(install, L"RemoveSparsePackage", [&] {
+        const std::wstring action = L"RemoveSparsePackage";
+        const DWORD build = sparse_package::SystemBuild();
+        if (!sparse_package::HasExplorerCommandMenu(build)) {
+            Log(install, action + L": Windows build " + std::to_wstring(build) +
+                             L": no Explorer command menu, nothing to remove");
+            return;
+        }
+        const std::wstring fullName = Property(install, L"SPARSEFULLNAME");
+        const std::wstring family = Property(install, L"SPARSEFAMILYNAME");
+        if (fullName.empty() || family.empty()) {
+            Log(install, action + L": SPARSEFULLNAME or SPARSEFAMILYNAME is empty; nothing removed");
+            return;
+        }
+        const bool registered = sparse_package::Registered(family);
+        const std::wstring command = sparse_package::RemovalCommand(build, registered, fullName);
+        if (command.empty()) {
+            Log(install, action + L": Windows build " + std::to_wstring(build) + L": " + family +
+                             L" is not registered for this user; nothing to remove");
+            return;
+        }
+        RunLogged(install, action, command);
+        Log(install, action + L": " + family + L" is " +
+                         (sparse_package::Registered(family) ? L"still registered" : L"no longer registered") +
+                         L" for this user");
     });
 }

@@ -91,9 +91,9 @@ verify_file() {
   fi
 }
 
-# The SHA-256 fingerprint of the certificate that signed $1: the one for
-# code signing among those the signature carries (CAs, a time-stamp authority).
-signer_fingerprint() {
+# The PEM of the certificate that signed $1: the one for code signing among
+# those the signature carries (CAs, a time-stamp authority).
+signer_certificate() {
   local cert
   rm -f "$SIGN_WORK"/cert-*
   osslsigncode extract-signature -pem -in "$1" -out "$SIGN_WORK/signature.pem" >/dev/null 2>&1 || return 1
@@ -102,7 +102,14 @@ signer_fingerprint() {
   for cert in "$SIGN_WORK"/cert-*; do
     [ -f "$cert" ] || continue
     openssl x509 -in "$cert" -noout -ext extendedKeyUsage 2>/dev/null | grep -q 'Code Signing' &&
-      openssl x509 -in "$cert" -noout -fingerprint -sha256 | sed 's/.*=//'
+      openssl x509 -in "$cert"
   done
   rm -f "$SIGN_WORK"/cert-* "$SIGN_WORK/signature.pem"
+}
+
+# The SHA-256 fingerprint of the certificate that signed $1.
+signer_fingerprint() {
+  local pem
+  pem=$(signer_certificate "$1") && [ -n "$pem" ] || return 1
+  openssl x509 -noout -fingerprint -sha256 <<<"$pem" | sed 's/.*=//'
 }

@@ -24,7 +24,8 @@ PACKAGES=(
   fonts-ipafont-gothic fonts-wine locales  # Japanese glyphs, Wine's own symbol fonts, the ja_JP locale
   googletest picojson-dev                  # test framework sources, JSON header
   python3 openssl tinyproxy curl procps    # stand-in server, certificates, proxy, benchmark
-  wixl msitools osslsigncode               # the installer package and its code signing
+  wixl msitools                            # the installer package
+  libxml2-utils unzip                      # the sparse package's manifest check and tests
   ca-certificates                          # verifying a real code-signing certificate's chain
 )
 
@@ -54,6 +55,47 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   quietly as_root apt-get update -qq
   quietly as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# Code signing: osslsigncode signs MSIX packages from 2.7 on. Where the
+# distribution's own version is older (Debian 12 has 2.5), it comes from the
+# distribution's backports.
+OSSLSIGNCODE_NEEDED=2.7
+osslsigncode_version() {
+  osslsigncode --version 2>/dev/null | sed -n '1s/^osslsigncode \([0-9][0-9.]*\).*/\1/p'
+}
+osslsigncode_good() {
+  local found
+  found=$(osslsigncode_version)
+  [ -n "$found" ] && dpkg --compare-versions "$found" ge "$OSSLSIGNCODE_NEEDED"
+}
+if ! osslsigncode_good; then
+  distribution=$(. /etc/os-release 2>/dev/null && echo "${ID:-} ${VERSION_CODENAME:-}")
+  read -r distribution_id codename <<<"$distribution"
+  candidate=$(apt-cache policy osslsigncode 2>/dev/null | sed -n 's/^ *Candidate: //p')
+  if [ -n "$candidate" ] && [ "$candidate" != "(none)" ] &&
+     dpkg --compare-versions "${candidate#*:}" ge "$OSSLSIGNCODE_NEEDED"; then
+    echo "setup: installing osslsigncode $candidate"
+    quietly as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends osslsigncode
+  elif [ "$distribution_id" = debian ] && [ -n "$codename" ]; then
+    backports="$codename-backports"
+    if ! grep -rqs -- "$backports" /etc/apt/sources.list /etc/apt/sources.list.d/; then
+      echo "setup: adding $backports to apt's sources"
+      printf 'Types: deb\nURIs: http://deb.debian.org/debian\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+        "$backports" | as_root tee /etc/apt/sources.list.d/backports.sources >/dev/null
+    fi
+    echo "setup: installing osslsigncode from $backports"
+    quietly as_root apt-get update -qq || true
+    quietly as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+      -t "$backports" osslsigncode || true
+  fi
+  if ! osslsigncode_good; then
+    found=$(osslsigncode_version)
+    echo "setup: osslsigncode ${found:-is not installed}${found:+ is too old}: $OSSLSIGNCODE_NEEDED or later is needed" \
+      "to sign the MSIX package, and neither the distribution nor its backports offer it here;" \
+      "install osslsigncode $OSSLSIGNCODE_NEEDED or later and run setup again" >&2
+    exit 1
+  fi
 fi
 
 # Wine gives code page 932 only when the ja_JP.UTF-8 locale really exists.

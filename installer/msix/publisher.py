@@ -3,13 +3,23 @@
 form an MSIX manifest's Identity/@Publisher must equal for the package's
 signature to be accepted.
 
-    publisher.py [--xml] CERT
-    publisher.py [--xml] --pkcs12 --password-env NAME FILE
+    publisher.py [--xml | --publisher-id] CERT
+    publisher.py [--xml | --publisher-id] --pkcs12 --password-env NAME FILE
+    publisher.py [--xml | --publisher-id] --package FILE.msix
 
 CERT is PEM or DER (the first certificate of a PEM file counts). With
 --pkcs12 the certificate is the one that goes with the file's key (else the
 first one), its password read by openssl from the environment variable NAME,
-never from a command line. --xml escapes the result for an XML attribute.
+never from a command line. With --package the Publisher is the one an
+existing package's manifest carries. --xml escapes the result for an XML
+attribute.
+
+--publisher-id prints, instead of the Publisher, the 13-character id Windows
+derives from it and puts into a package's family and full names
+(KORVANTA.TessalySendlet_<id>): the first 8 bytes of the SHA-256 of the
+Publisher's UTF-16LE text, read as a big-endian 64-bit number, cut from the
+top into 13 groups of 5 bits (the last one padded with a zero bit), each
+written with the alphabet 0-9 a-z without i, l, o and u.
 
 The subject is read from the DER with a small ASN.1 reader, so the result
 does not depend on any tool's escaping. Windows' form:
@@ -26,10 +36,13 @@ does not depend on any tool's escaping. Windows' form:
 """
 import argparse
 import base64
+import hashlib
 import os
 import re
 import subprocess
 import sys
+import xml.etree.ElementTree as ET
+import zipfile
 from xml.sax.saxutils import escape
 
 # Windows' names for attribute types; any other type prints as OID.x.y.z.
@@ -235,21 +248,59 @@ def publisher_of(path, pkcs12=False, password_env=None):
     return windows_name(subject_der(certificate_der(data)))
 
 
+PUBLISHER_ID_ALPHABET = "0123456789abcdefghjkmnpqrstvwxyz"
+MANIFEST_NS = "{http://schemas.microsoft.com/appx/manifest/foundation/windows10}"
+
+
+def publisher_id(publisher):
+    """The id Windows derives from a package's Publisher."""
+    number = int.from_bytes(hashlib.sha256(publisher.encode("utf-16-le")).digest()[:8], "big")
+    padded = number << 1  # 65 bits: 13 groups of 5
+    return "".join(PUBLISHER_ID_ALPHABET[(padded >> shift) & 31] for shift in range(60, -1, -5))
+
+
+def package_publisher(path):
+    """The Identity/@Publisher of a package's AppxManifest.xml."""
+    try:
+        with zipfile.ZipFile(path) as package:
+            manifest = ET.fromstring(package.read("AppxManifest.xml"))
+    except (zipfile.BadZipFile, KeyError, ET.ParseError) as error:
+        raise CertificateError(f"no readable AppxManifest.xml: {error}")
+    identity = manifest.find(MANIFEST_NS + "Identity")
+    if manifest.tag != MANIFEST_NS + "Package" or identity is None or not identity.get("Publisher"):
+        raise CertificateError("the manifest names no Identity Publisher")
+    return identity.get("Publisher")
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description="Prints a certificate's subject in Windows' form.")
-    parser.add_argument("certificate", help="PEM or DER certificate, or a PKCS#12 file with --pkcs12")
+    parser.add_argument("certificate", nargs="?", help="PEM or DER certificate, or a PKCS#12 file with --pkcs12")
     parser.add_argument("--pkcs12", action="store_true", help="the file is PKCS#12")
     parser.add_argument("--password-env", metavar="NAME", help="environment variable holding the PKCS#12 password")
-    parser.add_argument("--xml", action="store_true", help="escape for an XML attribute value")
+    parser.add_argument("--package", metavar="MSIX", help="take the Publisher from this package's manifest")
+    output = parser.add_mutually_exclusive_group()
+    output.add_argument("--xml", action="store_true", help="escape for an XML attribute value")
+    output.add_argument("--publisher-id", action="store_true", help="print the publisher id Windows derives")
     args = parser.parse_args(argv)
+    if (args.certificate is None) == (args.package is None):
+        parser.error("give either a certificate or --package MSIX")
+    if args.package and args.pkcs12:
+        parser.error("--pkcs12 goes with a certificate, not with --package")
     if args.pkcs12 and not args.password_env:
         parser.error("--pkcs12 needs --password-env NAME")
+    source = args.package or args.certificate
     try:
-        publisher = publisher_of(args.certificate, args.pkcs12, args.password_env)
+        if args.package:
+            publisher = package_publisher(args.package)
+        else:
+            publisher = publisher_of(args.certificate, args.pkcs12, args.password_env)
     except (CertificateError, OSError) as error:
-        print(f"publisher: {args.certificate}: {error}", file=sys.stderr)
+        print(f"publisher: {source}: {error}", file=sys.stderr)
         return 1
-    print(xml_attribute(publisher) if args.xml else publisher)
+    if args.publisher_id:
+        print(publisher_id(publisher))
+    else:
+        print(xml_attribute(publisher) if args.xml else publisher)
     return 0
 
 

@@ -6,6 +6,7 @@
 #include "common/Version.h"
 #include "tests/install/Installation.h"
 #include "common/SettingsNames.h"
+#include "common/SparsePackage.h"
 #include "tests/zinext/ZinExtHarness.h"
 
 #include "zinpost/engine/AppSettings.h"
@@ -42,6 +43,8 @@ const std::vector<std::wstring> kExtensionKeys = {
     L"*\\ShellEx\\ContextMenuHandlers\\SimpleShlExt",
 };
 const wchar_t* const kShippedFiles[] = {L"zinpost.exe", L"zinpostresult.dll", L"ZinExt.dll"};
+// Where the package writes the sparse package's names for the program.
+const wchar_t kPackageNamesKey[] = L"Software\\KORVANTA\\zinpost\\Package";
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -71,6 +74,52 @@ protected:
             EXPECT_FALSE(version.String(L"FileDescription").empty()) << fw::WideToUtf8(name);
         }
         EXPECT_TRUE(FileBytes(dir + L"\\SetupActions.dll").empty());
+        // The signed sparse package, beside ZinExt.dll.
+        const std::string sparse = FileBytes(dir + L"\\" + sparse_package::kFileName);
+        EXPECT_FALSE(sparse.empty()) << "TessalySendlet.msix not installed";
+        EXPECT_TRUE(sparse == FileBytes(package.filesDir + L"\\" + sparse_package::kFileName))
+            << "TessalySendlet.msix differs from the package's";
+    }
+
+    // The sparse package's names as the package writes them for the
+    // program: derived here from the Publisher of the package's signer
+    // (the shared code the program uses), and the package's own properties
+    // that its custom actions read. Nothing in the other scope.
+    static void ExpectPackageNames(const Package& package, bool machine) {
+        const HKEY root = machine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+        const std::wstring version = fw::Utf8ToWide(package.version) + L".0";
+        const std::wstring fullName = sparse_package::FullName(version, package.publisher);
+        const std::wstring familyName = sparse_package::FamilyName(package.publisher);
+        ASSERT_EQ(fullName.size(), std::wstring(sparse_package::kName).size() + 1 + version.size() + 6 + 13)
+            << fw::WideToUtf8(fullName);
+        EXPECT_EQ(StringValue(root, kPackageNamesKey, L"FullName"), fullName);
+        EXPECT_EQ(StringValue(root, kPackageNamesKey, L"FamilyName"), familyName);
+        EXPECT_EQ(PackageProperty(package.msi, L"SPARSEFULLNAME"), fullName);
+        EXPECT_EQ(PackageProperty(package.msi, L"SPARSEFAMILYNAME"), familyName);
+        const HKEY other = machine ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+        EXPECT_FALSE(KeyExists(other, kPackageNamesKey));
+    }
+
+    static void ExpectNoPackageNames(HKEY root) {
+        EXPECT_EQ(StringValue(root, kPackageNamesKey, L"FullName"), L"");
+        EXPECT_EQ(StringValue(root, kPackageNamesKey, L"FamilyName"), L"");
+    }
+
+    // What the sparse package's actions decided on this Windows 10 build.
+    static void ExpectNothingToRegister(const std::string& log) {
+        const DWORD build = sparse_package::SystemBuild();
+        ASSERT_GT(build, 0u);
+        ASSERT_FALSE(sparse_package::HasExplorerCommandMenu(build)) << "these scenarios expect a Windows 10 build";
+        EXPECT_TRUE(Contains(log, "RegisterSparsePackage: Windows build " + std::to_string(build) +
+                                      ": no Explorer command menu, nothing to register"))
+            << log;
+    }
+    static void ExpectNothingToRemove(const std::string& log) {
+        const DWORD build = sparse_package::SystemBuild();
+        EXPECT_TRUE(Contains(log, "RemoveSparsePackage: Windows build " + std::to_string(build) +
+                                      ": no Explorer command menu, nothing to remove"))
+            << log;
+        EXPECT_FALSE(Contains(log, "RegisterSparsePackage:")) << log;
     }
 
     // The extension's keys as the package wrote them, checked against what
@@ -171,10 +220,13 @@ TEST_F(InstallTest, PerUserInstallRunsFromExplorerAndUninstallKeepsTheSettings) 
     ASSERT_EQ(install.exitCode, 0u) << install.log;
     EXPECT_TRUE(Contains(install.log, "SeedServerUrl: Server set to " + url)) << install.log;
     EXPECT_TRUE(Contains(install.log, "NotifyAssociationsChanged: the shell was told")) << install.log;
+    ExpectNothingToRegister(install.log);
+    EXPECT_FALSE(Contains(install.log, "RemoveSparsePackage:")) << "nothing was installed to be removed";
 
     const std::wstring dir = InstallDir(false);
     ExpectFilesOf(package, dir);
     ExpectExtensionKeys(dir, false);
+    ExpectPackageNames(package, false);
     const Product product = ExpectInstalled(package, dir, false);
     const std::wstring shortcut = ShellFolder(CSIDL_PROGRAMS) + L"\\" + kShortcutName;
     ExpectShortcut(shortcut, dir);
@@ -223,9 +275,11 @@ TEST_F(InstallTest, PerUserInstallRunsFromExplorerAndUninstallKeepsTheSettings) 
     const MsiexecRun uninstall = Msiexec(L"/x " + product.code + L" /qn");
     ASSERT_EQ(uninstall.exitCode, 0u) << uninstall.log;
     EXPECT_TRUE(Contains(uninstall.log, "NotifyAssociationsChanged: the shell was told")) << uninstall.log;
+    ExpectNothingToRemove(uninstall.log);
     EXPECT_FALSE(DirectoryExists(dir));
     EXPECT_TRUE(FileBytes(shortcut).empty());
     ExpectNoExtensionKeys(HKEY_CURRENT_USER);
+    ExpectNoPackageNames(HKEY_CURRENT_USER);
     ExpectNotInstalled(package);
     EXPECT_EQ(Describe(Settings()), Describe(settings));
     EXPECT_TRUE(Settings() == settings);
@@ -241,6 +295,8 @@ TEST_F(InstallTest, PerMachineInstallByAllUsers) {
     EXPECT_FALSE(DirectoryExists(InstallDir(false))) << "files in the user's folder too";
     ExpectFilesOf(package, dir);
     ExpectExtensionKeys(dir, true);
+    ExpectPackageNames(package, true);
+    ExpectNothingToRegister(install.log);
     const Product product = ExpectInstalled(package, dir, true);
     // Windows puts the shortcut into the common programs folder; Wine
     // resolves ProgramMenuFolder per user even for a per-machine installation.
@@ -256,6 +312,8 @@ TEST_F(InstallTest, PerMachineInstallByAllUsers) {
     EXPECT_FALSE(DirectoryExists(dir));
     EXPECT_TRUE(FileBytes(shortcut).empty());
     ExpectNoExtensionKeys(HKEY_LOCAL_MACHINE);
+    ExpectNoPackageNames(HKEY_LOCAL_MACHINE);
+    ExpectNothingToRemove(uninstall.log);
     ExpectNotInstalled(package);
 }
 
@@ -275,12 +333,17 @@ TEST_F(InstallTest, NewerPackageUpgradesInPlaceAndOlderOneIsRefused) {
     EXPECT_TRUE(Contains(run.log, "the user already has Server http://tessaly.example/api/; left alone")) << run.log;
     ExpectFilesOf(oldPackage, dir);
     ExpectInstalled(oldPackage, dir, false);
+    ExpectPackageNames(oldPackage, false);
 
     run = Msiexec(L"/i " + Quoted(newPackage.msi) + L" /qn SERVERURL=http://other.example/api/");
     ASSERT_EQ(run.exitCode, 0u) << run.log;
     ExpectInstalled(newPackage, dir, false);
     ExpectFilesOf(newPackage, dir);
     ExpectExtensionKeys(dir, false);
+    // Another signer, so other names: the newer package's replace the older's.
+    ASSERT_NE(sparse_package::FamilyName(oldPackage.publisher), sparse_package::FamilyName(newPackage.publisher));
+    ExpectPackageNames(newPackage, false);
+    ExpectNothingToRegister(run.log);
     ExpectShortcut(ShellFolder(CSIDL_PROGRAMS) + L"\\" + kShortcutName, dir);
     EXPECT_EQ(Describe(Settings()), Describe(settings));
     EXPECT_TRUE(Settings() == settings);

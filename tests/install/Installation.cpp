@@ -43,6 +43,10 @@ Package PackageIn(const char* folder) {
         package.version.pop_back();
     if (package.version.empty()) throw std::runtime_error("no package in " + root + "/" + folder);
     package.msi = dir + L"\\TessalySendlet-" + fw::Utf8ToWide(package.version) + L".msi";
+    std::string publisher = testing_support::ReadFileBytes(dir + L"\\publisher");
+    while (!publisher.empty() && (publisher.back() == '\n' || publisher.back() == '\r')) publisher.pop_back();
+    if (publisher.empty()) throw std::runtime_error("no publisher in " + root + "/" + folder);
+    package.publisher = fw::Utf8ToWide(publisher);
     package.filesDir = dir + L"\\files";
     return package;
 }

@@ -19,6 +19,7 @@ struct Package {
     std::wstring msi;       // the package file
     std::wstring filesDir;  // the files as the package carries them
     std::string version;    // "A.B.C"
+    std::wstring publisher; // its signer's subject in Windows' form, as the sparse package's Publisher
 };
 Package NewPackage();  // the build's version, signed as a release is (PKCS#12 from the environment)
 Package OldPackage();  // a lower version, signed with the packaging script's test CA

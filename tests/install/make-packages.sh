@@ -6,7 +6,10 @@
 # quotes in it), and the package of an older version, signed with the
 # script's throwaway test CA (so its files differ from the newer ones); and
 # the booted Wine prefix that every install scenario copies (made once per
-# build folder, never run in).
+# build folder, never run in). Beside each package, `publisher` holds the
+# subject of the certificate that signed it in Windows' form, written by the
+# independent tests/install/msix/check_package.py: the Publisher the
+# scenarios derive the sparse package's names from.
 #
 #   make-packages.sh BUILD_DIR PACKAGE_DIR PREFIX_TEMPLATE
 set -euo pipefail
@@ -39,5 +42,15 @@ grep -q 'NOT FOR DISTRIBUTION' "$packages/old.log" || { echo "the test CA was no
 cp "$packages/old/test-ca.pem" "$packages/old/ca.pem"
 echo "$older" >"$packages/old/version"
 ls -l "$packages"/new/*.msi "$packages"/old/*.msi
+
+SIGN_WORK=$(mktemp -d)
+trap 'rm -rf "$SIGN_WORK"' EXIT
+source "$ROOT/installer/signing.sh"
+for dir in new old; do
+  signer_certificate "$packages/$dir"/TessalySendlet-*.msi >"$packages/$dir/signer.pem"
+  python3 "$ROOT/tests/install/msix/check_package.py" --print-subject "$packages/$dir/signer.pem" \
+    >"$packages/$dir/publisher"
+  [ -s "$packages/$dir/publisher" ] || { echo "no publisher for the $dir package" >&2; exit 1; }
+done
 
 "$ROOT/scripts/wine-prefix.sh" "$template"

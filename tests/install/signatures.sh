@@ -5,7 +5,11 @@
 # signed it, all five of a package carry the same signer, none verifies
 # against another CA, and one byte changed in what is signed makes
 # verification fail. The shipped files carry no debug information, only the
-# link to their symbol file.
+# link to their symbol file. The sparse package TessalySendlet.msix is one of
+# the signed files, and is read by the independent
+# tests/install/msix/check_package.py: its block map against its files, its
+# content types, the Explorer command's class id, and its Publisher against
+# the subject of the certificate that signed the installer package.
 #
 #   signatures.sh PACKAGE_DIR   (as tests/install/make-packages.sh left it)
 set -uo pipefail
@@ -13,6 +17,8 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 failures=0
 checked=0
 fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+SPARSE=TessalySendlet.msix
+EXPLORER_COMMAND_CLSID=EA041F6B-2F8E-4425-897B-6F7A3ED05619
 
 SIGN_WORK=$(mktemp -d)
 trap 'rm -rf "$SIGN_WORK"' EXIT
@@ -21,11 +27,22 @@ source "$ROOT/installer/signing.sh"
 make_test_ca "$SIGN_WORK/other" "/O=KORVANTA/CN=Tessaly Sendlet TEST CA - not for distribution" 1
 
 # Changes one byte of $1 in what the signature covers: for a PE file the
-# first byte of its code, for the package a text of its string pool.
+# first byte of its code, for the package a text of its string pool, for
+# the sparse package the middle byte of its manifest's compressed data.
 change_one_byte() {
   local file=$1 offset byte
   if [[ "$file" == *.msi ]]; then
     offset=$(grep -a -b -o 'KORVANTA' "$file" | head -1 | cut -d: -f1)
+  elif [[ "$file" == *.msix ]]; then
+    offset=$(python3 - "$file" <<'PY'
+import struct, sys, zipfile
+info = zipfile.ZipFile(sys.argv[1]).getinfo("AppxManifest.xml")
+with open(sys.argv[1], "rb") as f:
+    f.seek(info.header_offset + 26)
+    name_length, extra_length = struct.unpack("<HH", f.read(4))
+print(info.header_offset + 30 + name_length + extra_length + info.compress_size // 2)
+PY
+)
   else
     offset=$(x86_64-w64-mingw32-objdump -h "$file" | awk '$2 == ".text" { print $6 }')
     [ -n "$offset" ] && offset=$((16#$offset))
@@ -40,9 +57,23 @@ check_package_dir() {
   [ -s "$ca" ] || { fail "no CA in $dir"; return; }
   msi=$(ls "$dir"/TessalySendlet-*.msi)
   signed=("$msi")
-  for name in zinpost.exe zinpostresult.dll ZinExt.dll SetupActions.dll; do signed+=("$dir/files/$name"); done
+  for name in zinpost.exe zinpostresult.dll ZinExt.dll SetupActions.dll $SPARSE; do signed+=("$dir/files/$name"); done
   identity=$(signer_fingerprint "$msi")
   [ -n "$identity" ] || fail "no signer in $msi"
+  signer_certificate "$msi" >"$SIGN_WORK/signer.pem" || fail "no signer certificate in $msi"
+
+  # The sparse package as an independent reader sees it, whole and with a
+  # byte changed.
+  python3 "$ROOT/tests/install/msix/check_package.py" "$dir/files/$SPARSE" --clsid "$EXPLORER_COMMAND_CLSID" \
+    --signer-cert "$SIGN_WORK/signer.pem" || fail "check_package.py refuses $SPARSE ($dir)"
+  copy="$SIGN_WORK/changed-$SPARSE"
+  cp "$dir/files/$SPARSE" "$copy"
+  if change_one_byte "$copy" && ! cmp -s "$dir/files/$SPARSE" "$copy"; then
+    python3 "$ROOT/tests/install/msix/check_package.py" "$copy" --clsid "$EXPLORER_COMMAND_CLSID" \
+      --signer-cert "$SIGN_WORK/signer.pem" >/dev/null && fail "check_package.py takes $SPARSE with a byte changed ($dir)"
+  else
+    fail "$SPARSE: no byte changed"
+  fi
 
   for file in "${signed[@]}"; do
     name=$(basename "$file")

@@ -1,5 +1,7 @@
 #include "zinpost/ui/zinpostApp.h"
 
+#include "zinpost/engine/PackageRegistration.h"
+
 #include "common/SettingsNames.h"
 #include "zinpost/engine/Log.h"
 #include "zinpost/engine/Messages.h"
@@ -69,6 +71,7 @@ int CzinpostApp::InitInstance() {
     }
 
     m_profile.SetRegistryKey(settings_names::kRegistryKey);
+    RegisterPackageForUser();
 
     auto dlg = std::make_unique<CzinpostDlg>(&m_settings);
     LOG_WRITE(1, "zinpost instant ----");

@@ -3,8 +3,9 @@
 # osslsigncode as the release signs files, then read back by the
 # independent tests/install/msix/check_package.py and by osslsigncode verify.
 # Also: publisher.py and the checker's own formatter against hand-written
-# Windows forms of certificate subjects, and faults the checker and the
-# signature must catch. Everything happens in a temporary folder.
+# Windows forms of certificate subjects, publisher.py's publisher id against
+# one Windows is known to derive, and faults the checker and the signature
+# must catch. Everything happens in a temporary folder.
 #
 #   tests/install/msix/test_msix.sh
 #
@@ -98,6 +99,23 @@ for form in "signer.pem" "signer.der" "--pkcs12 --password-env SIGN_PASSWORD sig
   # shellcheck disable=SC2086 # the form is words on purpose
   equal "publisher.py $form" "$(python3 "$MSIX/publisher.py" $form 2>&1)" "$PUBLISHER"
 done
+# The publisher id of a subject whose id Windows is known to derive (the
+# family names of its own packages end in it).
+KNOWN_PUBLISHER='CN=Microsoft Corporation, O=Microsoft Corporation, L=Redmond, S=Washington, C=US'
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 -keyout known.key -out known.pem \
+  -subj "/C=US/ST=Washington/L=Redmond/O=Microsoft Corporation/CN=Microsoft Corporation" 2>"$work/out" ||
+  fail "openssl cannot make the known subject"
+equal "publisher.py, the known subject" "$(python3 "$MSIX/publisher.py" known.pem 2>&1)" "$KNOWN_PUBLISHER"
+equal "publisher.py --publisher-id, the known subject" "$(python3 "$MSIX/publisher.py" --publisher-id known.pem 2>&1)" \
+  8wekyb3d8bbwe
+signer_id=$(python3 "$MSIX/publisher.py" --publisher-id signer.pem 2>&1)
+[[ "$signer_id" =~ ^[0-9a-hjkmnp-tv-z]{13}$ ]] && pass || fail "publisher.py --publisher-id signer.pem: '$signer_id'"
+[ "$signer_id" != 8wekyb3d8bbwe ] && pass || fail "another subject gives the same publisher id"
+equal "publisher.py --publisher-id from the PKCS#12 file" \
+  "$(python3 "$MSIX/publisher.py" --publisher-id --pkcs12 --password-env SIGN_PASSWORD signer.p12 2>&1)" "$signer_id"
+refuse "publisher.py --publisher-id --xml" "not allowed" python3 "$MSIX/publisher.py" --publisher-id --xml signer.pem
+refuse "publisher.py --package on a file that is no package" "no readable AppxManifest.xml" \
+  python3 "$MSIX/publisher.py" --package signer.pem
 refuse "publisher.py with a wrong PKCS#12 password" "wrong password" \
   python3 "$MSIX/publisher.py" --pkcs12 --password-env WRONG_PASSWORD signer.p12
 equal "publisher.py --xml" "$(python3 "$MSIX/publisher.py" --xml signer.pem)" \
@@ -134,6 +152,10 @@ check "osslsigncode sign" osslsigncode sign -pkcs12 signer.p12 -readpass passwor
 check "osslsigncode verify" osslsigncode verify -CAfile ca.pem -in signed.msix
 refuse "osslsigncode verify against another CA" "Failed" osslsigncode verify -CAfile other-ca.pem -in signed.msix
 check "check_package.py on the signed package" python3 "$CHECK" signed.msix --clsid "$CLSID" --signer-cert signer.pem
+equal "publisher.py --package on the signed package" "$(python3 "$MSIX/publisher.py" --package signed.msix 2>&1)" \
+  "$PUBLISHER"
+equal "publisher.py --publisher-id --package on the signed package" \
+  "$(python3 "$MSIX/publisher.py" --publisher-id --package signed.msix 2>&1)" "$signer_id"
 check "zipfile reads the signed package" python3 -c 'import sys, zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is not None)' signed.msix
 
 # --- One byte changed in the middle of a part's stored bytes (compressed
