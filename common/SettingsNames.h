@@ -42,6 +42,12 @@ ZINPOST_SETTINGS_NAME(kProxyList, "ProxyList")
 ZINPOST_SETTINGS_NAME(kExeFile, "ExeFile")
 ZINPOST_SETTINGS_NAME(kTopMostWindow, "TopMostWindow")
 
+// The machine's defaults, below HKEY_LOCAL_MACHINE in its 64-bit view:
+// `Server` there serves every user whose own `Server` is empty. Written by a
+// per-machine installation's SERVERURL or by Group Policy
+// (installer/policy); the program only reads it.
+ZINPOST_SETTINGS_NAME(kMachineDefaultsKey, "SOFTWARE\\Policies\\KORVANTA\\zinpost")
+
 }  // namespace settings_names
 
 #undef ZINPOST_SETTINGS_NAME

@@ -19,6 +19,7 @@
 #include <vector>
 
 using testing_support::RegistrySandbox;
+using testing_support::StringValue;
 using testing_support::TakeMessageBoxes;
 
 namespace {
@@ -224,6 +225,78 @@ TEST_F(AppSettingsTest, ConfiguredOnlyWithServerUserAndPassword) {
     EXPECT_EQ(t.Load(), 1);
     EXPECT_EQ(t.Password, "typed");
     EXPECT_EQ(t.IsConfigured, 1);
+}
+
+// The machine's default server (HKEY_LOCAL_MACHINE, in a private hive too)
+// serves a user without a server of their own, configures nothing by
+// itself, is never copied into the user's settings, and never wins over the
+// user's own choice.
+TEST_F(AppSettingsTest, MachineDefaultServerServesOnlyUsersWithoutTheirOwn) {
+    RegistrySandbox machine(HKEY_LOCAL_MACHINE);
+    const auto setDefault = [](const wchar_t* url) {
+        if (!url) return RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, settings_names::kMachineDefaultsKeyW, L"Server");
+        // Written as a deployment tool would, with the value's text as given.
+        return RegSetKeyValueW(HKEY_LOCAL_MACHINE, settings_names::kMachineDefaultsKeyW, L"Server", REG_SZ, url,
+                               static_cast<DWORD>((wcslen(url) + 1) * sizeof(wchar_t)));
+    };
+    const struct {
+        const char* what;
+        const wchar_t* machine;  // null: none
+        const char* own;         // the user's stored Server
+        bool account;
+        const char* server;      // after Load
+        int configured;
+        const char* stored;      // the user's Server after Save
+    } cases[] = {
+        {"a new user", L" https://tessaly.example/api ", "", false, "https://tessaly.example/api/", 0, ""},
+        {"with an account", L"https://tessaly.example/api/", "", true, "https://tessaly.example/api/", 1, ""},
+        {"the user's own", L"https://tessaly.example/api/", "http://own.example/zin/", true, "http://own.example/zin/", 1,
+         "http://own.example/zin/"},
+        {"own, same as the default", L"https://tessaly.example/api/", "https://tessaly.example/api/", true,
+         "https://tessaly.example/api/", 1, "https://tessaly.example/api/"},
+        {"a default the dialog would refuse", L"https://tessaly.example/", "", true, "", 0, ""},
+        {"no default", nullptr, "", true, "", 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.machine)
+            ASSERT_EQ(setDefault(c.machine), ERROR_SUCCESS);
+        else
+            setDefault(nullptr);
+        ASSERT_TRUE(profile.WriteString(settings_names::kSection, settings_names::kServer, c.own));
+        ASSERT_TRUE(profile.WriteString(settings_names::kSection, settings_names::kUser, c.account ? "yamada" : ""));
+        CAppSettings loaded(&profile);
+        // The password in memory (no cipher stored): the machine's crypto
+        // provider is out of reach while HKEY_LOCAL_MACHINE is private.
+        loaded.Password = c.account ? "pw" : "";
+        EXPECT_EQ(loaded.Load(), c.configured);
+        EXPECT_EQ(loaded.Server, c.server);
+        loaded.Password.clear();  // nothing to encrypt
+        loaded.Save();
+        EXPECT_EQ(profile.GetString(settings_names::kSection, settings_names::kServer, "?"), c.stored);
+        EXPECT_EQ(StringValue(HKEY_LOCAL_MACHINE, settings_names::kMachineDefaultsKeyW, L"Server"),
+                  c.machine ? c.machine : L"")
+            << "the program wrote into the machine's key";
+    }
+
+    // A user who follows the default follows it when it moves, keeps the
+    // certificate pinned at the first contact, and leaves it by choosing
+    // another server.
+    ASSERT_EQ(setDefault(L"https://tessaly.example/api/"), ERROR_SUCCESS);
+    ASSERT_TRUE(profile.WriteString(settings_names::kSection, settings_names::kServer, ""));
+    CAppSettings s(&profile);
+    s.Load();
+    EXPECT_TRUE(TakeMessageBoxes().empty());
+    EXPECT_TRUE(s.PinServerCertificate("https://tessaly.example/api/", "ab12"));
+    EXPECT_EQ(profile.GetString(settings_names::kSection, settings_names::kServerCertificate, ""), "ab12");
+    ASSERT_EQ(setDefault(L"https://moved.example/api/"), ERROR_SUCCESS);
+    s.Load();
+    EXPECT_EQ(s.Server, "https://moved.example/api/");
+    s.Server = "https://mine.example/api/";
+    s.Save();
+    ASSERT_EQ(setDefault(L"https://moved-again.example/api/"), ERROR_SUCCESS);
+    s.Load();
+    EXPECT_EQ(s.Server, "https://mine.example/api/");
 }
 
 TEST_F(AppSettingsTest, CorruptPasswordShowsOneErrorAndKeepsEverythingElse) {

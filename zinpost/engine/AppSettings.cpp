@@ -4,6 +4,7 @@
 #include "zinpost/engine/PasswordCipher.h"
 #include "zinpost/engine/Reporter.h"
 
+#include "common/ServerUrl.h"
 #include "common/SettingsNames.h"
 
 #include "framework/Text.h"
@@ -55,8 +56,14 @@ int CAppSettings::Load() {
 
     std::string password;
     const bool passwordRead = LoadPassword(password);
+    const std::string machineServer = fw::WideToAnsi(MachineDefaultServer());
+    if (connection.Server.empty() && !machineServer.empty()) {
+        connection.Server = machineServer;
+        LOG_WRITE(1, "Load: the machine's default server");
+    }
     {
         const auto lock = LockConnectionSettings();
+        m_machineServer = machineServer;
         Server = std::move(connection.Server);
         ServerCertificate = std::move(connection.ServerCertificate);
         User = std::move(connection.User);
@@ -97,11 +104,16 @@ bool CAppSettings::PinServerCertificate(const std::string& server, const std::st
         if (Server != server || !ServerCertificate.empty()) return false;
         ServerCertificate = sha256;
     }
-    const fw::Profile& p = *m_pApp;
-    if (p.GetString(names::kSection, names::kServer, "") == server)
-        p.WriteString(names::kSection, names::kServerCertificate, sha256);
+    if (StoredServer() == server) m_pApp->WriteString(names::kSection, names::kServerCertificate, sha256);
     LOG_WRITE(1, "server certificate pinned[%s] for [%s]", sha256.c_str(), server.c_str());
     return true;
+}
+
+std::string CAppSettings::StoredServer() const {
+    std::string stored = m_pApp->GetString(names::kSection, names::kServer, "");
+    if (!stored.empty()) return stored;
+    const auto lock = LockConnectionSettings();
+    return m_machineServer;
 }
 
 int CAppSettings::Save() {
@@ -113,7 +125,10 @@ int CAppSettings::Save() {
     const std::wstring exe = fw::ProgramPath();
     if (!exe.empty() && exe.size() < MAX_PATH) p.WriteStringW(s, names::kExeFile, exe);
 
-    p.WriteString(s, names::kServer, Server);
+    // Kept empty while the user follows the machine's default, so that a
+    // default the administrator moves reaches them too.
+    const bool followsDefault = p.GetString(s, names::kServer, "").empty() && StoredServer() == Server;
+    p.WriteString(s, names::kServer, followsDefault ? std::string() : Server);
     // A worker may pin the server meanwhile.
     p.WriteString(s, names::kServerCertificate, Connection().ServerCertificate);
     p.WriteString(s, names::kUser, User);

@@ -1,7 +1,9 @@
 #pragma once
 // The program's settings record: one per process, read and written live by
 // the dialogs and the upload engine, loaded from and saved to the current
-// user's registry (section "Settings" of the application profile).
+// user's registry (section "Settings" of the application profile). A user
+// without a server of their own gets the machine's default server, and
+// keeps following it until they choose another.
 #include "framework/Profile.h"
 
 #include <mutex>
@@ -36,10 +38,12 @@ class CAppSettings {
 public:
     explicit CAppSettings(fw::Profile* application);
 
-    // Reads every value; 1 (and IsConfigured) when server, user and password
-    // are all present, else 0.
+    // Reads every value, Server from the machine's default when the user's
+    // is empty; 1 (and IsConfigured) when server, user and password are all
+    // present, else 0: a default server alone configures nothing.
     int Load();
-    // Writes every value and ExeFile; always 1.
+    // Writes every value and ExeFile; always 1. Server stays empty while it
+    // is the machine's default and the user had none.
     int Save();
 
     // First contact with `server`: the certificate `sha256` becomes its pin,
@@ -76,6 +80,12 @@ public:
     std::string PassPhrase = "r8k2mq4x9v3b";
 
 private:
+    // The server this user's registry names: their own, else the machine's
+    // default as Load found it.
+    std::string StoredServer() const;
+
+    std::string m_machineServer;  // the machine's default at Load; under the connection lock
+
     // The stored password decrypted; false when there is none or it does
     // not decrypt (after the error box).
     bool LoadPassword(std::string& plain);
