@@ -29,23 +29,9 @@ LONG ReadServer(HKEY settings, std::wstring& server) {
 
 }  // namespace
 
-std::wstring NormaliseServerUrl(const std::wstring& given) {
-    const size_t first = given.find_first_not_of(L" \t\r\n");
-    if (first == std::wstring::npos) return std::wstring();
-    const std::wstring url = given.substr(first, given.find_last_not_of(L" \t\r\n") - first + 1);
-    // What the server dialog's single-line box could never hold.
-    for (wchar_t c : url)
-        if (c < L' ' || c == 0x7F) return std::wstring();
-    // The program keeps the URL in the ANSI code page; the server dialog's
-    // rule decides, as for a URL typed there.
-    const std::string ansi = fw::WideToAnsi(url);
-    if (fw::AnsiToWide(ansi) != url) return std::wstring();  // not representable as the program stores it
-    return fw::AnsiToWide(::NormaliseServerUrl(ansi));
-}
-
 SeedResult SeedServerUrl(HKEY userHive, const std::wstring& given) {
     SeedResult result;
-    const std::wstring url = NormaliseServerUrl(given);
+    const std::wstring url = NormaliseGivenServerUrl(given);
     if (url.empty()) {
         result.outcome = SeedOutcome::NotAUrl;
         result.url = given;
@@ -67,6 +53,54 @@ SeedResult SeedServerUrl(HKEY userHive, const std::wstring& given) {
     result.outcome = SeedOutcome::Written;
     result.url = url;
     return result;
+}
+
+SeedResult SeedMachineServer(const std::wstring& given) {
+    SeedResult result;
+    result.url = NormaliseGivenServerUrl(given);
+    if (result.url.empty()) {
+        result.outcome = SeedOutcome::NotAUrl;
+        result.url = given;
+        return result;
+    }
+    fw::UniqueHKey key;
+    result.error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, settings_names::kMachineDefaultsKeyW, 0, nullptr,
+                                   REG_OPTION_NON_VOLATILE, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, key.put(), nullptr);
+    if (result.error == ERROR_SUCCESS)
+        result.error = RegSetValueExW(key.get(), settings_names::kServerW, 0, REG_SZ,
+                                      reinterpret_cast<const BYTE*>(result.url.c_str()),
+                                      static_cast<DWORD>((result.url.size() + 1) * sizeof(wchar_t)));
+    if (result.error == ERROR_SUCCESS) result.outcome = SeedOutcome::Written;
+    return result;
+}
+
+LONG RemoveMachineServer() {
+    std::wstring path = settings_names::kMachineDefaultsKeyW;
+    {
+        fw::UniqueHKey key;
+        LONG error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE | KEY_WOW64_64KEY, key.put());
+        if (error == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
+        if (error != ERROR_SUCCESS) return error;
+        error = RegDeleteValueW(key.get(), settings_names::kServerW);
+        if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) return error;
+    }
+    // zinpost, then KORVANTA, each only while it holds nothing else; the
+    // Policies key itself belongs to Windows.
+    for (int level = 0; level < 2; ++level) {
+        fw::UniqueHKey key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.put()) !=
+            ERROR_SUCCESS)
+            break;
+        DWORD subkeys = 0, values = 0;
+        if (RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                             nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+            subkeys != 0 || values != 0)
+            break;
+        key.reset();
+        if (RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), KEY_WOW64_64KEY, 0) != ERROR_SUCCESS) break;
+        path.erase(path.rfind(L'\\'));
+    }
+    return ERROR_SUCCESS;
 }
 
 }  // namespace installer

@@ -1,21 +1,17 @@
 #pragma once
-// The server URL an administrator hands the installer (SERVERURL=...): it
-// becomes the user's `Server` setting, but only for a user who has none yet,
-// so reinstalling or upgrading never overrides what a user chose.
+// The server URL an administrator hands the installer (SERVERURL=...). Per
+// user it becomes the user's `Server` setting, but only for a user who has
+// none yet, so reinstalling or upgrading never overrides what a user chose.
+// Per machine it becomes the machine's default server, which the program
+// uses for every user whose own `Server` is empty.
 #include <windows.h>
 
 #include <string>
 
 namespace installer {
 
-// The URL as the program keeps it: blanks around it dropped, then the server
-// dialog's rule (an http or https URL naming a path below its host, "/"
-// appended). Empty when the server dialog would refuse it, or when it holds
-// control characters or characters the ANSI code page cannot hold.
-std::wstring NormaliseServerUrl(const std::wstring& given);
-
 enum class SeedOutcome {
-    Written,        // the user had no server; `Server` now holds the URL
+    Written,        // `Server` now holds the URL
     UserHasServer,  // left alone
     NotAUrl,        // the given text is no http or https URL; nothing written
     RegistryFailed, // `error` tells why; nothing written
@@ -30,5 +26,12 @@ struct SeedResult {
 // Seeds `Server` under kSettingsKey of `userHive` (HKEY_CURRENT_USER or the
 // handle RegOpenCurrentUser gave). An empty value counts as none.
 SeedResult SeedServerUrl(HKEY userHive, const std::wstring& given);
+
+// Writes `given` as the machine's default server (kMachineDefaultsKey in
+// the 64-bit view), replacing an earlier one; never UserHasServer.
+SeedResult SeedMachineServer(const std::wstring& given);
+// Removes the machine's default server, and the keys that then hold
+// nothing; ERROR_SUCCESS also when there was none.
+LONG RemoveMachineServer();
 
 }  // namespace installer

@@ -1,8 +1,11 @@
 // SetupActions.dll: the package's custom actions, called by Windows
-// Installer in the installing user's context (immediate actions): after the
-// installation has finished (after InstallFinalize), and on removal before
-// any file goes (RemoveSparsePackage, after InstallValidate). None ever
-// fails the installation: what they could not do goes to the installer's log.
+// Installer. Most run in the installing user's context (immediate actions):
+// after the installation has finished (after InstallFinalize), and on
+// removal before any file goes (RemoveSparsePackage, after InstallValidate).
+// The machine's default server is written and removed in the system's
+// context (deferred actions). None ever fails the installation: what they
+// could not do goes to the installer's log.
+#include "common/ServerUrl.h"
 #include "common/SparsePackage.h"
 #include "installer/ServerSeed.h"
 
@@ -90,15 +93,16 @@ extern "C" UINT __stdcall NotifyAssociationsChanged(MSIHANDLE install) {
 }
 
 // SERVERURL=... becomes the installing user's `Server` setting when the user
-// has none. A per-machine installation writes no user's settings: it often
-// runs under a deployment account whose profile nobody works in.
+// has none. A per-machine installation writes no user's settings (it often
+// runs under a deployment account whose profile nobody works in): there
+// SeedMachineServer makes it the machine's default.
 extern "C" UINT __stdcall SeedServerUrl(MSIHANDLE install) {
     return Guarded(install, L"SeedServerUrl", [&] {
         const std::wstring given = Property(install, L"SERVERURL");
         if (given.empty()) return;
         if (Property(install, L"ALLUSERS") == L"1") {
             Log(install, L"SeedServerUrl: a per-machine installation leaves the users' settings alone; "
-                         L"SERVERURL ignored");
+                         L"SERVERURL becomes the machine's default server");
             return;
         }
         fw::UniqueHKey user;
@@ -124,6 +128,57 @@ extern "C" UINT __stdcall SeedServerUrl(MSIHANDLE install) {
                              std::to_wstring(result.error) + L")");
             break;
         }
+    });
+}
+
+// What SeedMachineServer writes: SERVERURL as the server dialog takes it;
+// else, when this installation replaces an older one, the machine's current
+// default, which the older one's removal may take away first (Windows
+// keeps it then; Wine's installer does not tell that removal it is part of
+// an upgrade). Nothing when neither is there.
+extern "C" UINT __stdcall PrepareMachineServer(MSIHANDLE install) {
+    return Guarded(install, L"PrepareMachineServer", [&] {
+        const std::wstring given = Property(install, L"SERVERURL");
+        std::wstring url = NormaliseGivenServerUrl(given);
+        if (!given.empty() && url.empty())
+            Log(install, L"PrepareMachineServer: SERVERURL is no http or https URL; nothing written: " + given);
+        if (url.empty() && !Property(install, L"WIX_UPGRADE_DETECTED").empty()) {
+            url = MachineDefaultServer();
+            if (!url.empty()) Log(install, L"PrepareMachineServer: the upgrade keeps the machine's default server " + url);
+        }
+        if (!url.empty()) MsiSetPropertyW(install, L"SeedMachineServer", url.c_str());
+    });
+}
+
+// A per-machine installation's server (its CustomActionData, from
+// PrepareMachineServer) becomes the machine's default server. Deferred, in
+// the system's context, since it writes below HKEY_LOCAL_MACHINE.
+extern "C" UINT __stdcall SeedMachineServer(MSIHANDLE install) {
+    return Guarded(install, L"SeedMachineServer", [&] {
+        const installer::SeedResult result = installer::SeedMachineServer(Property(install, L"CustomActionData"));
+        switch (result.outcome) {
+        case installer::SeedOutcome::Written:
+            Log(install, L"SeedMachineServer: the machine's default server set to " + result.url);
+            break;
+        case installer::SeedOutcome::NotAUrl:
+            Log(install, L"SeedMachineServer: SERVERURL is no http or https URL; nothing written: " + result.url);
+            break;
+        default:
+            Log(install, L"SeedMachineServer: the machine's default could not be written (error " +
+                             std::to_wstring(result.error) + L")");
+            break;
+        }
+    });
+}
+
+// The removal of a per-machine installation takes its default server away
+// (an upgrade's removal of the older version keeps it).
+extern "C" UINT __stdcall RemoveMachineServer(MSIHANDLE install) {
+    return Guarded(install, L"RemoveMachineServer", [&] {
+        const LONG error = installer::RemoveMachineServer();
+        Log(install, error == ERROR_SUCCESS ? std::wstring(L"RemoveMachineServer: the machine's default server removed")
+                                            : L"RemoveMachineServer: the machine's default could not be removed (error " +
+                                                  std::to_wstring(error) + L")");
     });
 }
 

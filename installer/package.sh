@@ -82,7 +82,7 @@ check_package() {
   expect "sparse package folder" "$(table Component |
     awk -F'\t' '$1 == "SparsePackage" || $1 == "ExplorerExtension" { print $3 }' | sort -u)" INSTALLDIR
   expect "32-bit components" "$(table Component | awk -F'\t' '$4 != 256' | wc -l)" 0
-  expect "custom action types" "$(table CustomAction | awk -F'\t' '{ print $2 }' | sort -u | tr '\n' ' ')" "51 65 "
+  expect "custom action types" "$(table CustomAction | awk -F'\t' '{ print $2 }' | sort -u | tr '\n' ' ')" "3137 51 65 "
   expect "sequence" "$(table InstallExecuteSequence | sort -t$'\t' -k3,3n |
     awk -F'\t' '$1 ~ /^(CostFinalize|SetInstallLocation|InstallValidate|RemoveSparsePackage|RemoveExistingProducts|InstallInitialize)$/ { printf "%s ", $1 }')" \
     "CostFinalize SetInstallLocation InstallValidate RemoveSparsePackage RemoveExistingProducts InstallInitialize "
@@ -149,12 +149,12 @@ cp "${shipped[@]}" "$sparse" "$ROOT/zinpost/ui/res/zinpost.ico" "$work/"
 # - HKMU registry rows (the user's classes per user, the machine's per
 #   machine) come out as root 4 instead of -1,
 # - 64-bit components (the extension's keys would land in the 32-bit view),
-# - custom action types carry a no-impersonation bit that only deferred
-#   actions may have,
+# - immediate custom actions carry a no-impersonation bit that only
+#   deferred actions may have (the two deferred ones, which write the
+#   machine's default server, keep it: type 3137),
 # - RemoveExistingProducts is to run right after InstallValidate, so the
 #   older installation is gone before the new files are laid down; only the
-#   removal of the sparse package's registration comes before it (wixl gives
-#   both the same number),
+#   removal of the sparse package's registration (1401) comes before it,
 # - the summary's language.
 printf '\r\n\r\n932\t_ForceCodepage\r\n' >"$work/_ForceCodepage.idt"
 msibuild "$work/package.msi" -i "$work/_ForceCodepage.idt"

@@ -9,6 +9,9 @@
 #   files/                         the shipped files (signed) beside their
 #                                  .debug symbol files
 #   SHA256SUMS                     of all of them
+#   policy/                        the Group Policy template (TessalySendlet.admx
+#                                  and its ja-JP and en-US .adml files), for
+#                                  administrators' central store
 #   test-ca.pem                    only when signed with the throwaway test CA
 #
 # Signing identity and time stamps: see installer/signing.sh and the README
@@ -30,6 +33,11 @@ cmake --preset release >/dev/null
 cmake --build --preset release --target zinpost zinpostresult ZinExt SetupActions
 
 installer/package.sh --build build/mingw-release --out build/release --require-symbols
+
+# The Group Policy template ships beside the package, checked first.
+python3 tests/install/policy/check_policy.py --key 'SOFTWARE\Policies\KORVANTA\zinpost' --value Server \
+  --languages en-US,ja-JP installer/policy
+cp -r installer/policy build/release/policy
 
 (cd build/release && find . -type f ! -name SHA256SUMS -printf '%P\n' | sort | xargs sha256sum >SHA256SUMS)
 echo "release: build/release/$(cd build/release && ls TessalySendlet-*.msi)"

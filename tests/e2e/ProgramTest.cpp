@@ -118,27 +118,6 @@ TEST_F(ProgramTest, MoreThan100FilesAreRefusedAndNothingIsSent) {
     EXPECT_EQ(UploadRequests(), 0);
 }
 
-// Sets a control's text in another process, as typing would.
-void TypeInto(HWND dialog, int id, const std::wstring& text) {
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutW(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL,
-                        10000, &ignored);
-}
-
-// The first item two levels below a root item: tree items are walked by
-// handle, which needs no memory of the other process.
-HTREEITEM FirstGrandchild(HWND tree) {
-    const auto next = [tree](HTREEITEM item, WPARAM how) {
-        DWORD_PTR found = 0;
-        SendMessageTimeoutW(tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(item), SMTO_NORMAL, 5000, &found);
-        return reinterpret_cast<HTREEITEM>(found);
-    };
-    for (HTREEITEM root = next(nullptr, TVGN_ROOT); root; root = next(root, TVGN_NEXT))
-        for (HTREEITEM child = next(root, TVGN_CHILD); child; child = next(child, TVGN_NEXT))
-            if (HTREEITEM grandchild = next(child, TVGN_CHILD)) return grandchild;
-    return nullptr;
-}
-
 // A new user sets the program up entirely through its windows: started with
 // no settings (and a file, which is not uploaded), the default settings
 // dialog opens by itself; the server dialog, the folder tree and the period

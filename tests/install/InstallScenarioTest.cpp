@@ -15,6 +15,7 @@
 #include "tests/support/Sha256.h"
 #include "tests/support/StandinServer.h"
 #include "tests/support/TempDir.h"
+#include "tests/e2e/ZinpostProcess.h"
 #include "tools/driver/WindowDriver.h"
 
 #include "framework/Profile.h"
@@ -204,6 +205,11 @@ protected:
         ASSERT_TRUE(profile.WriteString(settings_names::kSection, settings_names::kExeFile, fw::WideToAnsi(exeFile)));
     }
 
+    // The machine's default server as the installer left it.
+    static std::wstring MachineServer() {
+        return StringValue(HKEY_LOCAL_MACHINE, settings_names::kMachineDefaultsKeyW, L"Server");
+    }
+
     static RegistrySnapshot Settings() { return Snapshot(HKEY_CURRENT_USER, L"", {settings_names::kSettingsKeyW}); }
 };
 
@@ -285,11 +291,25 @@ TEST_F(InstallTest, PerUserInstallRunsFromExplorerAndUninstallKeepsTheSettings) 
     EXPECT_TRUE(Settings() == settings);
 }
 
+// Per machine, SERVERURL becomes the machine's default server: a new user
+// starts the program, finds the URL in the server dialog, types only the
+// account and picks a folder; Explorer's entry then uploads. The user's
+// settings keep no server of their own; uninstalling takes the default away.
 TEST_F(InstallTest, PerMachineInstallByAllUsers) {
     const Package package = NewPackage();
-    const MsiexecRun install =
-        Msiexec(L"/i " + Quoted(package.msi) + L" ALLUSERS=1 SERVERURL=http://127.0.0.1:9/api/ /qn");
+    StandinServer server;
+    server.SetAccounts({{"sato", "machine wide"}});
+    server.Control("POST", "/groups", u8R"({"content_groups": [
+        {"content_group_id": "1", "parent_content_group_id": null, "title_ja": "全社共有", "type": "1"},
+        {"content_group_id": "3", "parent_content_group_id": "1", "title_ja": "総務部", "type": "1"},
+        {"content_group_id": "4", "parent_content_group_id": "3", "title_ja": "規程集", "type": "1"}]})");
+    const std::wstring url = fw::Utf8ToWide(server.Url());
+    const MsiexecRun install = Msiexec(L"/i " + Quoted(package.msi) + L" ALLUSERS=1 SERVERURL=" +
+                                       url.substr(0, url.size() - 1) + L" /qn");
     ASSERT_EQ(install.exitCode, 0u) << install.log;
+    EXPECT_TRUE(Contains(install.log, "SeedMachineServer: the machine's default server set to " + fw::WideToUtf8(url)))
+        << install.log;
+    EXPECT_EQ(MachineServer(), url);
 
     const std::wstring dir = InstallDir(true);
     EXPECT_FALSE(DirectoryExists(InstallDir(false))) << "files in the user's folder too";
@@ -307,14 +327,90 @@ TEST_F(InstallTest, PerMachineInstallByAllUsers) {
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, settings_names::kSettingsKeyW));
     EXPECT_TRUE(Contains(install.log, "a per-machine installation leaves the users' settings alone")) << install.log;
 
+    // A new user's first start: only the account is typed.
+    {
+        ZinpostProcess first({}, true, {}, dir + L"\\zinpost.exe");
+        HWND setup = first.WaitForWindow(L"Tessaly センドレット：デフォルト設定変更", 30000);
+        ASSERT_TRUE(setup);
+        PressButton(setup, 1001);
+        HWND serverDialog = first.WaitForWindow(L"Tessaly センドレット：サーバー設定", 30000);
+        ASSERT_TRUE(serverDialog);
+        EXPECT_EQ(ControlText(serverDialog, 1008), url);
+        TypeInto(serverDialog, 1009, L"sato");
+        TypeInto(serverDialog, 1010, L"machine wide");
+        PressButton(serverDialog, IDOK);
+        ASSERT_TRUE(WaitFor([&] { return ControlText(setup, 1000) == url + L"(認証済)"; }, 30000))
+            << fw::WideToUtf8(ControlText(setup, 1000));
+        PressButton(setup, 1034);
+        HWND folders = first.WaitForWindow(L"Tessaly センドレット：フォルダー選択画面", 30000);
+        ASSERT_TRUE(folders);
+        HTREEITEM nested = FirstGrandchild(GetDlgItem(folders, 1035));
+        ASSERT_TRUE(nested);
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(GetDlgItem(folders, 1035), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(nested),
+                            SMTO_NORMAL, 5000, &ignored);
+        PressButton(folders, IDOK);
+        ASSERT_TRUE(WaitFor([&] { return ControlText(setup, 1037) == L"規程集"; }, 30000));
+        PressButton(setup, IDOK);
+        ASSERT_TRUE(WaitFor([&] { return !IsWindow(setup); }, 30000));
+        HWND main = first.MainWindow();
+        ASSERT_TRUE(main);
+        PostMessageW(main, WM_CLOSE, 0, 0);
+        EXPECT_EQ(first.WaitForExit(30000), 0u);
+    }
+    // The user follows the default: no server of their own.
+    EXPECT_EQ(StringValue(HKEY_CURRENT_USER, settings_names::kSettingsKeyW, L"Server"), L"");
+    EXPECT_EQ(StringValue(HKEY_CURRENT_USER, settings_names::kSettingsKeyW, L"User"), L"sato");
+
+    TempDir files;
+    const std::wstring rules = files.File(L"就業規則 改定案.txt");
+    ASSERT_TRUE(WriteFileBytes(rules, "rules"));
+    {
+        zinext_test::ZinExtLibrary library(dir + L"\\ZinExt.dll");
+        ASSERT_EQ(zinext_test::ChooseEntry(library, {rules}), S_OK);
+    }
+    HWND result = WaitForWindow(L"Tessaly センドレット：処理結果", 0, 90000);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(ControlText(result, 1022), L"成功：1  失敗：0");
+    DWORD pid = 0;
+    GetWindowThreadProcessId(result, &pid);
+    PressButton(result, IDOK);
+    EXPECT_TRUE(WaitFor([&] { return FindWindowsByCaption(L"Tessaly センドレット", pid).empty(); }, 30000));
+    const picojson::value stored = server.Files();
+    const picojson::array& uploaded = stored.get("files").get<picojson::array>();
+    ASSERT_EQ(uploaded.size(), 1u);
+    EXPECT_EQ(RecordString(uploaded[0], "filename"), u8"就業規則 改定案.txt");
+    EXPECT_EQ(RecordString(uploaded[0], "group_id"), "4");
+    EXPECT_EQ(RecordString(uploaded[0], "user"), "sato");
+
     const MsiexecRun uninstall = Msiexec(L"/x " + product.code + L" /qn");
     ASSERT_EQ(uninstall.exitCode, 0u) << uninstall.log;
+    EXPECT_TRUE(Contains(uninstall.log, "RemoveMachineServer: the machine's default server removed")) << uninstall.log;
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Policies\\KORVANTA"));
     EXPECT_FALSE(DirectoryExists(dir));
     EXPECT_TRUE(FileBytes(shortcut).empty());
     ExpectNoExtensionKeys(HKEY_LOCAL_MACHINE);
     ExpectNoPackageNames(HKEY_LOCAL_MACHINE);
     ExpectNothingToRemove(uninstall.log);
     ExpectNotInstalled(package);
+}
+
+// A per-machine upgrade keeps the machine's default server; a SERVERURL
+// that the server dialog would refuse writes nothing.
+TEST_F(InstallTest, PerMachineUpgradeKeepsTheDefaultServer) {
+    const Package oldPackage = OldPackage();
+    const Package newPackage = NewPackage();
+    MsiexecRun run = Msiexec(L"/i " + Quoted(oldPackage.msi) + L" ALLUSERS=1 SERVERURL=https://tessaly.example/api /qn");
+    ASSERT_EQ(run.exitCode, 0u) << run.log;
+    EXPECT_EQ(MachineServer(), L"https://tessaly.example/api/");
+
+    run = Msiexec(L"/i " + Quoted(newPackage.msi) + L" ALLUSERS=1 SERVERURL=https://other.example/ /qn");
+    ASSERT_EQ(run.exitCode, 0u) << run.log;
+    ExpectInstalled(newPackage, InstallDir(true), true);
+    EXPECT_TRUE(Contains(run.log, "PrepareMachineServer: SERVERURL is no http or https URL; nothing written: "
+                                  "https://other.example/"))
+        << run.log;
+    EXPECT_EQ(MachineServer(), L"https://tessaly.example/api/");
 }
 
 TEST_F(InstallTest, NewerPackageUpgradesInPlaceAndOlderOneIsRefused) {

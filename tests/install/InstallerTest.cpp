@@ -3,6 +3,7 @@
 // notification, and zinpost.exe's manifest as Windows reads it.
 #include "common/Version.h"
 #include "installer/ServerSeed.h"
+#include "common/ServerUrl.h"
 #include "common/SettingsNames.h"
 #include "tests/install/Installation.h"
 
@@ -49,7 +50,7 @@ TEST(ServerUrl, IsNormalisedOrRefused) {
         {L"http://tessaly.example/Zo\x00EB/", L""},  // not in the ANSI code page
     };
     for (const auto& c : cases)
-        EXPECT_EQ(installer::NormaliseServerUrl(c.given), c.expected) << fw::WideToUtf8(c.given);
+        EXPECT_EQ(NormaliseGivenServerUrl(c.given), c.expected) << fw::WideToUtf8(c.given);
 }
 
 class SeedTest : public ::testing::Test {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a Windows test program in a fresh Wine prefix of its own: a copy of
 # the booted template prefix that nothing ever ran in, with its own
-# wineserver, removed afterwards.
+# wineserver and its own X display (its windows never take the focus from
+# the tests that run beside it), removed afterwards.
 #
 #   in-fresh-prefix.sh PREFIX_TEMPLATE PROGRAM [ARGUMENT...]
 set -uo pipefail
@@ -18,8 +19,8 @@ cleanup() {
 }
 trap cleanup EXIT
 cp -a "$template" "$WINEPREFIX" || exit 1
-# The display of the test run; the prefix's own wineserver and services.
-wine_session_start --use-display
+# The prefix's own display, wineserver and services.
+wine_session_start
 # Wine's background processes inherit standard output: a file, not ctest's pipe.
 wine "$@" >"$work/output" 2>&1 </dev/null
 status=$?

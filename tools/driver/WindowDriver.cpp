@@ -91,6 +91,24 @@ bool PressButton(HWND dialog, int id) {
     return PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(control)) != FALSE;
 }
 
+void TypeInto(HWND dialog, int id, const std::wstring& text) {
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL,
+                        10000, &ignored);
+}
+
+HTREEITEM FirstGrandchild(HWND tree) {
+    const auto next = [tree](HTREEITEM item, WPARAM how) {
+        DWORD_PTR found = 0;
+        SendMessageTimeoutW(tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(item), SMTO_NORMAL, 5000, &found);
+        return reinterpret_cast<HTREEITEM>(found);
+    };
+    for (HTREEITEM root = next(nullptr, TVGN_ROOT); root; root = next(root, TVGN_NEXT))
+        for (HTREEITEM child = next(root, TVGN_CHILD); child; child = next(child, TVGN_NEXT))
+            if (HTREEITEM grandchild = next(child, TVGN_CHILD)) return grandchild;
+    return nullptr;
+}
+
 std::wstring MessageBoxText(HWND box) {
     std::wstring best;
     EnumChildWindows(box, LongestStatic, reinterpret_cast<LPARAM>(&best));

@@ -3,6 +3,7 @@
 // would: finds them by caption, reads control texts, presses buttons. Every
 // wait polls a condition against a deadline; nothing sleeps blindly.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <functional>
 #include <string>
@@ -27,6 +28,11 @@ bool ControlEnabled(HWND dialog, int id);
 
 // Presses a button of a dialog as a click would (BN_CLICKED to the dialog).
 bool PressButton(HWND dialog, int id);
+// Sets a control's text, as typing would.
+void TypeInto(HWND dialog, int id, const std::wstring& text);
+// The first item two levels below a root item of a tree view; null if none.
+// Walked by handle, which needs no memory of the other process.
+HTREEITEM FirstGrandchild(HWND tree);
 
 // A message box of the standard kind: its text (the longest static text).
 std::wstring MessageBoxText(HWND box);
