@@ -6,6 +6,8 @@
 #include "ZinExt/ZinExtModule.h"
 #include "ZinExt/resource.h"
 
+#include "framework/Profile.h"
+
 #include <shlwapi.h>
 
 #include <vector>
@@ -78,17 +80,8 @@ IFACEMETHODIMP CZinExplorerCommand::GetIcon(IShellItemArray*, LPWSTR* icon) {
         if (!icon) return E_POINTER;
         *icon = nullptr;
         // The classic entry's picture: "<this library>,-<icon id>".
-        std::wstring path(MAX_PATH, L'\0');
-        for (;;) {
-            const DWORD length = GetModuleFileNameW(CZinExtModule::Get().Instance(), path.data(),
-                                                    static_cast<DWORD>(path.size()));
-            if (length == 0) return HRESULT_FROM_WIN32(GetLastError());
-            if (length < path.size()) {
-                path.resize(length);
-                break;
-            }
-            path.resize(path.size() * 2);
-        }
+        const std::wstring path = fw::ModulePath(CZinExtModule::Get().Instance());
+        if (path.empty()) return HRESULT_FROM_WIN32(GetLastError());
         return SHStrDupW((path + L",-" + std::to_wstring(IDI_ZINEXT_MENU)).c_str(), icon);
     });
 }

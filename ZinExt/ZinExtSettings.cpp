@@ -4,44 +4,23 @@
 
 #include "common/SettingsNames.h"
 
+#include "framework/RegistryValue.h"
 #include "framework/WinHandle.h"
 
-#include <cwchar>
-#include <vector>
-
 namespace zinext {
-
-bool ReadStringValue(HKEY key, const wchar_t* name, size_t maxChars, std::wstring& value) {
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || type != REG_SZ) return false;
-    // Room for every stored character (an odd byte count rounds up) and a
-    // terminator of our own, which the registry never overwrites.
-    const size_t chars = (static_cast<size_t>(size) + 1) / sizeof(wchar_t);
-    if (maxChars != kNoLengthLimit && chars > maxChars + 1) return false;
-    std::vector<wchar_t> buffer(chars + 1, L'\0');
-    DWORD got = static_cast<DWORD>(chars * sizeof(wchar_t));
-    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &got) != ERROR_SUCCESS ||
-        type != REG_SZ || got > chars * sizeof(wchar_t))
-        return false;
-    const size_t length = wcsnlen(buffer.data(), (got + 1) / sizeof(wchar_t));
-    if (maxChars != kNoLengthLimit && length > maxChars) return false;
-    value.assign(buffer.data(), length);
-    return true;
-}
 
 bool ReadExtensionSettings(ExtensionSettings& settings) {
     fw::UniqueHKey key;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, settings_names::kSettingsKeyW, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ, nullptr,
                         key.put(), nullptr) != ERROR_SUCCESS)
         return false;
-    if (!ReadStringValue(key.get(), settings_names::kFolderNameW, kNoLengthLimit, settings.folderName) ||
+    if (!fw::ReadStringValue(key.get(), settings_names::kFolderNameW, fw::kNoLengthLimit, settings.folderName) ||
         settings.folderName.empty())
         return false;
     // Only zinpost, by its absolute path: a relative one would be looked for
     // in Explorer's current folder, anything else is not ours to start. An
     // unusable path gives no entry rather than a dead one.
-    return ReadStringValue(key.get(), settings_names::kExeFileW, MAX_PATH, settings.exeFile) && IsProgramPath(settings.exeFile);
+    return fw::ReadStringValue(key.get(), settings_names::kExeFileW, MAX_PATH, settings.exeFile) && IsProgramPath(settings.exeFile);
 }
 
 }  // namespace zinext

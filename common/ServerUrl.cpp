@@ -3,12 +3,11 @@
 #include "common/SettingsNames.h"
 
 #include "framework/Internet.h"
+#include "framework/RegistryValue.h"
 #include "framework/Text.h"
 #include "framework/WinHandle.h"
 
 #include <windows.h>
-
-#include <vector>
 
 std::string NormaliseServerUrl(std::string typed) {
     if (typed.empty() || typed.back() != '/') typed += '/';
@@ -37,14 +36,7 @@ std::wstring MachineDefaultServer() {
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, settings_names::kMachineDefaultsKeyW, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
                       key.put()) != ERROR_SUCCESS)
         return std::wstring();
-    DWORD size = 0;
-    if (RegGetValueW(key.get(), nullptr, settings_names::kServerW, RRF_RT_REG_SZ, nullptr, nullptr, &size) !=
-        ERROR_SUCCESS)
-        return std::wstring();
-    std::vector<wchar_t> value(size / sizeof(wchar_t) + 1, L'\0');
-    size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-    if (RegGetValueW(key.get(), nullptr, settings_names::kServerW, RRF_RT_REG_SZ, nullptr, value.data(), &size) !=
-        ERROR_SUCCESS)
-        return std::wstring();
-    return NormaliseGivenServerUrl(value.data());
+    std::wstring value;
+    if (!fw::ReadStringValue(key.get(), settings_names::kServerW, fw::kNoLengthLimit, value)) return std::wstring();
+    return NormaliseGivenServerUrl(value);
 }

@@ -1,8 +1,7 @@
 #include "common/SparsePackage.h"
 
+#include "framework/Sha256.h"
 #include "framework/WinHandle.h"
-
-#include <wincrypt.h>
 
 namespace sparse_package {
 namespace {
@@ -38,16 +37,8 @@ DWORD SystemBuild() {
 }
 
 std::wstring PublisherId(const std::wstring& publisher) {
-    fw::UniqueCryptProv provider;
-    fw::UniqueCryptHash hash;
     BYTE digest[32];
-    DWORD size = sizeof digest;
-    if (!CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) ||
-        !CryptCreateHash(provider.get(), CALG_SHA_256, 0, 0, hash.put()) ||
-        !CryptHashData(hash.get(), reinterpret_cast<const BYTE*>(publisher.data()),
-                       static_cast<DWORD>(publisher.size() * sizeof(wchar_t)), 0) ||
-        !CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &size, 0))
-        return std::wstring();
+    if (!fw::Sha256(publisher.data(), publisher.size() * sizeof(wchar_t), digest)) return std::wstring();
     // 64 bits, five at a time from the top, the last group padded with a 0.
     static const wchar_t kAlphabet[] = L"0123456789abcdefghjkmnpqrstvwxyz";
     unsigned long long bits = 0;

@@ -37,10 +37,10 @@ bool Set(const std::string& path, const std::string& entry, DWORD type, const BY
 
 }  // namespace
 
-std::wstring ProgramPath() {
+std::wstring ModulePath(HMODULE module) {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        const DWORD n = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
         if (n == 0) return std::wstring();
         if (n < path.size()) {
             path.resize(n);
@@ -48,6 +48,14 @@ std::wstring ProgramPath() {
         }
         path.resize(path.size() * 2);
     }
+}
+
+std::wstring ProgramPath() { return ModulePath(nullptr); }
+
+std::wstring ProgramFolder() {
+    const std::wstring path = ProgramPath();
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
 std::string ProgramBaseName() {

@@ -10,8 +10,12 @@ namespace fw {
 
 // The running program file's base name without extension ("zinpost").
 std::string ProgramBaseName();
-// The running program file's full path (wide).
+// The full path of the file `module` was loaded from (wide, any length);
+// "" when unknown.
+std::wstring ModulePath(HMODULE module);
+// The running program file's full path (wide), and its folder.
 std::wstring ProgramPath();
+std::wstring ProgramFolder();
 
 class Profile {
 public:

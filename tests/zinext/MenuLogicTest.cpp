@@ -7,6 +7,7 @@
 
 #include "tests/support/RegistrySandbox.h"
 
+#include "framework/RegistryValue.h"
 #include "framework/Text.h"
 #include "framework/WinHandle.h"
 
@@ -104,24 +105,24 @@ TEST_F(SettingsValues, ValuesWithoutTerminatorTooLongOrOfAnotherTypeAreSafe) {
     const wchar_t unterminated[] = {L'資', L'料'};
     SetRaw(L"NoEnd", REG_SZ, unterminated, sizeof unterminated);
     std::wstring value;
-    ASSERT_TRUE(zinext::ReadStringValue(key.get(), L"NoEnd", 2, value));
+    ASSERT_TRUE(fw::ReadStringValue(key.get(), L"NoEnd", 2, value));
     EXPECT_EQ(value, L"資料");
 
     const std::wstring longest(MAX_PATH, L'p'), tooLong(MAX_PATH + 1, L'p');
     SetRaw(L"Longest", REG_SZ, longest.c_str(), (longest.size() + 1) * 2);
     SetRaw(L"TooLong", REG_SZ, tooLong.c_str(), (tooLong.size() + 1) * 2);
-    EXPECT_TRUE(zinext::ReadStringValue(key.get(), L"Longest", MAX_PATH, value));
+    EXPECT_TRUE(fw::ReadStringValue(key.get(), L"Longest", MAX_PATH, value));
     EXPECT_EQ(value, longest);
     value = L"kept";
-    EXPECT_FALSE(zinext::ReadStringValue(key.get(), L"TooLong", MAX_PATH, value));
+    EXPECT_FALSE(fw::ReadStringValue(key.get(), L"TooLong", MAX_PATH, value));
     // Too long also when stored without terminator.
     SetRaw(L"TooLongNoEnd", REG_SZ, tooLong.c_str(), tooLong.size() * 2);
-    EXPECT_FALSE(zinext::ReadStringValue(key.get(), L"TooLongNoEnd", MAX_PATH, value));
+    EXPECT_FALSE(fw::ReadStringValue(key.get(), L"TooLongNoEnd", MAX_PATH, value));
 
     const DWORD number = 5;
     SetRaw(L"Number", REG_DWORD, &number, sizeof number);
-    EXPECT_FALSE(zinext::ReadStringValue(key.get(), L"Number", zinext::kNoLengthLimit, value));
-    EXPECT_FALSE(zinext::ReadStringValue(key.get(), L"Missing", zinext::kNoLengthLimit, value));
+    EXPECT_FALSE(fw::ReadStringValue(key.get(), L"Number", fw::kNoLengthLimit, value));
+    EXPECT_FALSE(fw::ReadStringValue(key.get(), L"Missing", fw::kNoLengthLimit, value));
     EXPECT_EQ(value, L"kept");
 }
 

@@ -62,9 +62,7 @@ bool IsFile(const std::wstring& path) {
 // current folder, where Explorer starts the program among the user's files.
 std::vector<std::wstring> ConverterFolders() {
     std::vector<std::wstring> folders;
-    const std::wstring program = fw::ProgramPath();
-    const size_t slash = program.find_last_of(L"\\/");
-    if (slash != std::wstring::npos) folders.push_back(program.substr(0, slash));
+    if (std::wstring program = fw::ProgramFolder(); !program.empty()) folders.push_back(std::move(program));
     wchar_t system[MAX_PATH] = {};
     const UINT length = GetSystemDirectoryW(system, MAX_PATH);
     if (length > 0 && length < MAX_PATH) folders.emplace_back(system, length);

@@ -5,6 +5,7 @@
 #include "common/SparsePackage.h"
 
 #include "framework/Profile.h"
+#include "framework/RegistryValue.h"
 #include "framework/Text.h"
 #include "framework/WinHandle.h"
 
@@ -23,11 +24,9 @@ std::wstring InstalledFamilyName() {
         if (RegOpenKeyExW(place.root, sparse_package::kNamesKey, 0, KEY_QUERY_VALUE | place.view,
                           key.put()) != ERROR_SUCCESS)
             continue;
-        wchar_t name[256] = {};
-        DWORD size = sizeof name;
-        if (RegGetValueW(key.get(), nullptr, sparse_package::kFamilyNameValue, RRF_RT_REG_SZ, nullptr, name,
-                         &size) == ERROR_SUCCESS &&
-            name[0])
+        std::wstring name;
+        if (fw::ReadStringValue(key.get(), sparse_package::kFamilyNameValue, fw::kNoLengthLimit, name) &&
+            !name.empty())
             return name;
     }
     return std::wstring();
@@ -44,10 +43,9 @@ std::wstring PackageRegistrationAtStart(DWORD build, const std::wstring& program
 }
 
 void RegisterPackageForUser() {
-    const std::wstring program = fw::ProgramPath();
-    const size_t slash = program.find_last_of(L'\\');
-    if (slash == std::wstring::npos) return;
-    const std::wstring command = PackageRegistrationAtStart(sparse_package::SystemBuild(), program.substr(0, slash));
+    const std::wstring folder = fw::ProgramFolder();
+    if (folder.empty()) return;
+    const std::wstring command = PackageRegistrationAtStart(sparse_package::SystemBuild(), folder);
     if (command.empty()) return;
     const bool started = sparse_package::StartHidden(command);
     LOG_WRITE(1, "package registration started[%d]: %s", started ? 1 : 0, fw::WideToAnsi(command).c_str());

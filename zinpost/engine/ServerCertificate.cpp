@@ -1,5 +1,6 @@
 #include "zinpost/engine/ServerCertificate.h"
 
+#include "framework/Sha256.h"
 #include "framework/Text.h"
 
 #include <wininet.h>
@@ -9,11 +10,7 @@ std::string CertificateSha256(PCCERT_CONTEXT certificate) {
     // Over the encoded bytes: the certificate's own SHA-256 property is not
     // the same everywhere (Wine answers other bytes for it).
     BYTE hash[32];
-    DWORD size = sizeof hash;
-    if (!CryptHashCertificate(0, CALG_SHA_256, 0, certificate->pbCertEncoded, certificate->cbCertEncoded, hash,
-                              &size) ||
-        size != sizeof hash)
-        return std::string();
+    if (!fw::Sha256(certificate->pbCertEncoded, certificate->cbCertEncoded, hash)) return std::string();
     std::string text;
     for (BYTE b : hash) text += fw::Format("%02x", b);
     return text;
