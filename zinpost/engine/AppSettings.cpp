@@ -109,11 +109,14 @@ bool CAppSettings::PinServerCertificate(const std::string& server, const std::st
     return true;
 }
 
-std::string CAppSettings::StoredServer() const {
-    std::string stored = m_pApp->GetString(names::kSection, names::kServer, "");
-    if (!stored.empty()) return stored;
+std::string CAppSettings::MachineServer() const {
     const auto lock = LockConnectionSettings();
     return m_machineServer;
+}
+
+std::string CAppSettings::StoredServer() const {
+    const std::string stored = m_pApp->GetString(names::kSection, names::kServer, "");
+    return stored.empty() ? MachineServer() : stored;
 }
 
 int CAppSettings::Save() {
@@ -127,7 +130,7 @@ int CAppSettings::Save() {
 
     // Kept empty while the user follows the machine's default, so that a
     // default the administrator moves reaches them too.
-    const bool followsDefault = p.GetString(s, names::kServer, "").empty() && StoredServer() == Server;
+    const bool followsDefault = p.GetString(s, names::kServer, "").empty() && Server == MachineServer();
     p.WriteString(s, names::kServer, followsDefault ? std::string() : Server);
     // A worker may pin the server meanwhile.
     p.WriteString(s, names::kServerCertificate, Connection().ServerCertificate);

@@ -83,6 +83,7 @@ private:
     // The server this user's registry names: their own, else the machine's
     // default as Load found it.
     std::string StoredServer() const;
+    std::string MachineServer() const;  // m_machineServer, taken under the lock
 
     std::string m_machineServer;  // the machine's default at Load; under the connection lock
 
