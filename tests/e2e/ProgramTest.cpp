@@ -149,15 +149,7 @@ TEST_F(ProgramTest, ANewUserSetsTheProgramUpThroughItsWindows) {
     // The account is confirmed against the server.
     ASSERT_TRUE(WaitFor([&] { return ControlText(setup, 1000) == url + L"/(認証済)"; }, 30000)) << Utf8(ControlText(setup, 1000));
 
-    PressButton(setup, 1034);
-    HWND folders = first.WaitForWindow(L"Tessaly センドレット：フォルダー選択画面", 30000);
-    ASSERT_TRUE(folders);
-    HTREEITEM nested = FirstGrandchild(GetDlgItem(folders, 1035));
-    ASSERT_TRUE(nested);
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutW(GetDlgItem(folders, 1035), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(nested),
-                        SMTO_NORMAL, 5000, &ignored);
-    PressButton(folders, IDOK);
+    ASSERT_TRUE(first.ChooseNestedFolder(setup, 1034));
     ASSERT_TRUE(WaitFor([&] { return ControlText(setup, 1037) == L"設計資料"; }, 30000));
 
     PostMessageW(GetDlgItem(setup, 1043), BM_CLICK, 0, 0);  // a number of days
@@ -212,10 +204,10 @@ TEST_F(ProgramTest, ANewUserSetsTheProgramUpThroughItsWindows) {
     main = third.MainWindow();
     ASSERT_TRUE(main);
     PressButton(main, 1075);
-    folders = third.WaitForWindow(L"Tessaly センドレット：フォルダー選択画面", 30000);
+    HWND folders = third.WaitForWindow(L"Tessaly センドレット：フォルダー選択画面", 30000);
     ASSERT_TRUE(folders);
     HWND tree = GetDlgItem(folders, 1035);
-    DWORD_PTR parent = 0;
+    DWORD_PTR parent = 0, ignored = 0;
     SendMessageTimeoutW(tree, TVM_GETNEXTITEM, TVGN_PARENT, reinterpret_cast<LPARAM>(FirstGrandchild(tree)),
                         SMTO_NORMAL, 5000, &parent);
     SendMessageTimeoutW(tree, TVM_SELECTITEM, TVGN_CARET, static_cast<LPARAM>(parent), SMTO_NORMAL, 5000, &ignored);

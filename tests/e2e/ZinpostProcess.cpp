@@ -113,4 +113,17 @@ HWND ZinpostProcess::WaitForMessageBox(DWORD timeoutMs) const {
     return found;
 }
 
+bool ZinpostProcess::ChooseNestedFolder(HWND owner, int button) const {
+    PressButton(owner, button);
+    HWND folders = WaitForWindow(L"Tessaly センドレット：フォルダー選択画面", 30000);
+    if (!folders) return false;
+    HWND tree = GetDlgItem(folders, 1035);
+    HTREEITEM nested = FirstGrandchild(tree);
+    if (!nested) return false;
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(nested), SMTO_NORMAL, 5000,
+                        &ignored);
+    return PressButton(folders, IDOK);
+}
+
 }  // namespace testing_support

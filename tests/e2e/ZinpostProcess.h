@@ -36,6 +36,10 @@ public:
     HWND ResultWindow(DWORD timeoutMs = 60000) const;
     // A message box of the program (caption "Tessaly センドレット", dialog class).
     HWND WaitForMessageBox(DWORD timeoutMs) const;
+    // Presses `button` of `owner`, which opens the folder dialog, selects
+    // the first folder two levels below a root and confirms; false when a
+    // step could not be taken.
+    bool ChooseNestedFolder(HWND owner, int button) const;
 
 private:
     fw::UniqueKernelHandle m_process;

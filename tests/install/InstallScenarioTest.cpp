@@ -341,15 +341,7 @@ TEST_F(InstallTest, PerMachineInstallByAllUsers) {
         PressButton(serverDialog, IDOK);
         ASSERT_TRUE(WaitFor([&] { return ControlText(setup, 1000) == url + L"(認証済)"; }, 30000))
             << fw::WideToUtf8(ControlText(setup, 1000));
-        PressButton(setup, 1034);
-        HWND folders = first.WaitForWindow(L"Tessaly センドレット：フォルダー選択画面", 30000);
-        ASSERT_TRUE(folders);
-        HTREEITEM nested = FirstGrandchild(GetDlgItem(folders, 1035));
-        ASSERT_TRUE(nested);
-        DWORD_PTR ignored = 0;
-        SendMessageTimeoutW(GetDlgItem(folders, 1035), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(nested),
-                            SMTO_NORMAL, 5000, &ignored);
-        PressButton(folders, IDOK);
+        ASSERT_TRUE(first.ChooseNestedFolder(setup, 1034));
         ASSERT_TRUE(WaitFor([&] { return ControlText(setup, 1037) == L"規程集"; }, 30000));
         PressButton(setup, IDOK);
         ASSERT_TRUE(WaitFor([&] { return !IsWindow(setup); }, 30000));
